@@ -1,0 +1,32 @@
+# Installation: the shared library, the public headers under
+# include/XEVLibrary, a CMake package and a pkg-config file.
+include(CMakePackageConfigHelpers)
+
+set(XEV_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/XEVLibrary)
+set(XEV_INSTALL_TARGETS XEVLibrary)
+if(TARGET XEVEmulator)
+    list(APPEND XEV_INSTALL_TARGETS XEVEmulator)
+    install(DIRECTORY ${CMAKE_CURRENT_SOURCE_DIR}/emulator/include/
+            DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/XEVLibrary FILES_MATCHING PATTERN "*.h")
+endif()
+
+install(TARGETS ${XEV_INSTALL_TARGETS} EXPORT XEVLibraryTargets
+        LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
+        ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
+        RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(DIRECTORY ${CMAKE_CURRENT_SOURCE_DIR}/include/
+        DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/XEVLibrary FILES_MATCHING PATTERN "*.h")
+install(EXPORT XEVLibraryTargets NAMESPACE XEVLibrary:: DESTINATION ${XEV_CMAKE_DIR})
+
+configure_package_config_file(${CMAKE_CURRENT_SOURCE_DIR}/cmake/XEVLibraryConfig.cmake.in
+    ${CMAKE_CURRENT_BINARY_DIR}/XEVLibraryConfig.cmake INSTALL_DESTINATION ${XEV_CMAKE_DIR})
+write_basic_package_version_file(${CMAKE_CURRENT_BINARY_DIR}/XEVLibraryConfigVersion.cmake
+    VERSION ${PROJECT_VERSION} COMPATIBILITY SameMajorVersion)
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/XEVLibraryConfig.cmake
+              ${CMAKE_CURRENT_BINARY_DIR}/XEVLibraryConfigVersion.cmake
+        DESTINATION ${XEV_CMAKE_DIR})
+
+configure_file(${CMAKE_CURRENT_SOURCE_DIR}/cmake/XEVLibrary.pc.in
+               ${CMAKE_CURRENT_BINARY_DIR}/XEVLibrary.pc @ONLY)
+install(FILES ${CMAKE_CURRENT_BINARY_DIR}/XEVLibrary.pc
+        DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)

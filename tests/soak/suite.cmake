@@ -1,0 +1,2 @@
+set(XEV_SUITE_LABEL soak)
+set(XEV_SUITE_TIMEOUT 1200)
