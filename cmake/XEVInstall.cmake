@@ -26,6 +26,9 @@ install(FILES ${CMAKE_CURRENT_BINARY_DIR}/XEVLibraryConfig.cmake
               ${CMAKE_CURRENT_BINARY_DIR}/XEVLibraryConfigVersion.cmake
         DESTINATION ${XEV_CMAKE_DIR})
 
+# The pkg-config file finds the prefix relative to itself, so that an
+# installed tree can be moved.
+file(RELATIVE_PATH XEV_PC_TO_PREFIX /prefix/${CMAKE_INSTALL_LIBDIR}/pkgconfig /prefix)
 configure_file(${CMAKE_CURRENT_SOURCE_DIR}/cmake/XEVLibrary.pc.in
                ${CMAKE_CURRENT_BINARY_DIR}/XEVLibrary.pc @ONLY)
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/XEVLibrary.pc

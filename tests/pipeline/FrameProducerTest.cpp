@@ -1,0 +1,256 @@
+#include "RecordingObserver.h"
+
+#include "XEVException.h"
+#include "XEVFrameProducer.h"
+
+#include <gtest/gtest.h>
+
+#include <future>
+#include <thread>
+
+using namespace XEVLibrary;
+using XEVTest::PassThroughFilter;
+using XEVTest::RecordingObserver;
+using XEVTest::writeFrame;
+
+namespace {
+
+std::string messageOf(const std::function<void()>& action) {
+    try {
+        action();
+    } catch (const XEVException& error) {
+        return error.what();
+    }
+    return "<no exception>";
+}
+
+} // namespace
+
+TEST(FrameProducer, RefusesFifoSmallerThanThree) {
+    EXPECT_EQ(messageOf([] { XEVFrameProducer producer(2); }),
+              "Error : For XEVFrameProducer, Fifo Size(2) must be strictly higher than 2.");
+    EXPECT_NO_THROW(XEVFrameProducer producer(3));
+}
+
+TEST(FrameProducer, ConnectionRules) {
+    XEVFrameProducer producer(3);
+    RecordingObserver first, second, third;
+    producer << first;
+    producer << first; // the same observer twice stays one entry
+    producer << second;
+    EXPECT_EQ(producer.observerCount(), 2u);
+    EXPECT_EQ(messageOf([&] { producer << third; }),
+              "Error : For XEVFrameProducer, Fifo Size(3) < Number of Observers(2) + 2, increase "
+              "Fifo Size or decrease Number of Observers.");
+    EXPECT_EQ(third.source(), nullptr);
+
+    producer.ensureFrameFormat(4, 4, CV_16UC1, 0);
+    producer.startProduction();
+    EXPECT_EQ(messageOf([&] { second.disconnect(); }),
+              "Error : For XEVFrameProducer, impossible to disconnect a XEVObserver while "
+              "XEVFrameProducer is running.");
+    EXPECT_EQ(second.source(), &producer);
+    XEVFrameProducer other(4);
+    RecordingObserver late;
+    other.startProduction();
+    EXPECT_EQ(messageOf([&] { other << late; }),
+              "Error : For XEVFrameProducer, impossible to connect another XEVObserver while "
+              "XEVFrameProducer is running.");
+    EXPECT_EQ(other.observerCount(), 0u);
+    other.stopProduction(false);
+    producer.stopProduction(false);
+    EXPECT_EQ(producer.observerCount(), 2u);
+}
+
+TEST(FrameProducer, FormatIsKeptOrReallocated) {
+    XEVFrameProducer producer(3);
+    EXPECT_FALSE(producer.ensureFrameFormat(64, 32, CV_16UC1, 0));
+    const uint8_t* before = producer.lockFrameForWrite()->data;
+    producer.cancelWriting();
+    EXPECT_TRUE(producer.ensureFrameFormat(64, 32, CV_16UC1, 0));
+    EXPECT_EQ(producer.lockFrameForWrite()->data, before);
+    producer.cancelWriting();
+    // Changing only the flags reallocates.
+    EXPECT_FALSE(producer.ensureFrameFormat(64, 32, CV_16UC1, XEVFrameProducer::FLAG_INFO_LINE));
+    EXPECT_EQ(producer.slotBufferSize(), 64u * 33u * 2u);
+}
+
+TEST(FrameProducer, InfoLineRowLiesOutsideTheImageView) {
+    XEVFrameProducer producer(3);
+    producer.ensureFrameFormat(640, 512, CV_8UC1, XEVFrameProducer::FLAG_INFO_LINE);
+    EXPECT_EQ(producer.slotBufferSize(), 640u * 513u);
+    cv::Mat* image = producer.lockFrameForWrite();
+    EXPECT_EQ(image->cols, 640);
+    EXPECT_EQ(image->rows, 512);
+    EXPECT_TRUE(image->isContinuous());
+    // The extra row is addressable inside the buffer, after the last image row.
+    image->data[640 * 513 - 1] = 0x5A;
+    producer.cancelWriting();
+}
+
+TEST(FrameProducer, RefusesBuffersThatCannotHoldTheFrame) {
+    XEVFrameProducer producer(3);
+    EXPECT_EQ(messageOf([&] { producer.ensureFrameFormat(640, 512, CV_16UC1, 640 * 512, 0); }),
+              "Error : For XEVFrameProducer, buffer size(327680) cannot hold a frame of 640x512 "
+              "type(2).");
+    // The info line row must fit too.
+    EXPECT_ANY_THROW(producer.ensureFrameFormat(16, 16, CV_8UC1, 16 * 16, 1));
+    EXPECT_NO_THROW(producer.ensureFrameFormat(16, 16, CV_8UC1, 1024, 1));
+    EXPECT_EQ(messageOf([&] { producer.lockFrameForWrite(); }), "<no exception>");
+    producer.cancelWriting();
+}
+
+TEST(FrameProducer, LockBeforeAnyFormatIsRefused) {
+    XEVFrameProducer producer(3);
+    EXPECT_THROW(producer.lockFrameForWrite(), XEVException);
+}
+
+TEST(FrameProducer, NumberingWrapsAroundWithoutReaders) {
+    XEVFrameProducer producer(3);
+    producer.ensureFrameFormat(8, 8, CV_16UC1, 0);
+    for (int i = 0; i < 4; ++i)
+        writeFrame(producer, i);
+    EXPECT_EQ(producer.oldestFrameNumber(), 1);
+    EXPECT_EQ(producer.writeCounter(), 4);
+
+    // A cancelled write leaves the counter where it was.
+    producer.lockFrameForWrite();
+    producer.cancelWriting();
+    EXPECT_EQ(producer.writeCounter(), 4);
+    // Committing or cancelling without a reservation is harmless.
+    producer.unlockFrameForWrite(XEVFrameInfo());
+    producer.cancelWriting();
+    EXPECT_EQ(producer.writeCounter(), 4);
+}
+
+TEST(FrameProducer, StopWithResetRestartsNumbering) {
+    for (bool reset : {false, true}) {
+        XEVFrameProducer producer(3);
+        RecordingObserver observer;
+        producer << observer;
+        producer.ensureFrameFormat(8, 8, CV_16UC1, 0);
+        producer.startProduction();
+        writeFrame(producer, 1);
+        writeFrame(producer, 2);
+        ASSERT_TRUE(observer.waitFrames(2));
+        producer.stopProduction(reset);
+        EXPECT_EQ(producer.writeCounter(), reset ? 0 : 2) << "reset " << reset;
+    }
+}
+
+TEST(FrameProducer, WriterSkipsTheSlotAReaderHolds) {
+    XEVFrameProducer producer(3);
+    RecordingObserver observer;
+    producer << observer;
+    producer.ensureFrameFormat(8, 8, CV_16UC1, 0);
+    producer.startProduction();
+
+    observer.hold();
+    writeFrame(producer, 100); // producer frame 0, slot 0, held by the reader
+    ASSERT_TRUE(observer.waitInside());
+    writeFrame(producer, 101); // slot 1
+    writeFrame(producer, 102); // slot 2
+    cv::Mat* image = producer.lockFrameForWrite();
+    EXPECT_EQ(producer.writeCounter(), 4); // number 3 would land in the held slot 0
+    image->setTo(cv::Scalar::all(103));
+    XEVFrameInfo info;
+    info.frameNumber = 103;
+    producer.unlockFrameForWrite(info);
+    EXPECT_EQ(producer.oldestFrameNumber(), 2);
+
+    observer.release();
+    ASSERT_TRUE(observer.waitFrames(3));
+    producer.stopProduction(false);
+    // The reader jumps to the oldest frame still held, never reads the number
+    // the writer skipped (its slot still holds frame 100), never sees a frame
+    // twice, and always gets the pixels that belong to the record.
+    EXPECT_EQ(observer.frames(), (std::vector<uint64_t>{100, 102, 103}));
+    EXPECT_EQ(observer.pixels(), (std::vector<int>{100, 102, 103}));
+}
+
+TEST(FrameProducer, WriterNeverBlocksOnASlowReader) {
+    XEVFrameProducer producer(4);
+    RecordingObserver slow;
+    producer << slow;
+    producer.ensureFrameFormat(32, 32, CV_16UC1, 0);
+    producer.startProduction();
+    slow.hold();
+    writeFrame(producer, 1);
+    ASSERT_TRUE(slow.waitInside());
+
+    auto writer = std::async(std::launch::async, [&] {
+        for (uint64_t i = 2; i < 2002; ++i)
+            writeFrame(producer, i);
+    });
+    EXPECT_EQ(writer.wait_for(XEVTest::DefaultDeadline), std::future_status::ready);
+    slow.release();
+    writer.get();
+    ASSERT_TRUE(XEVTest::waitUntil([&] {
+        auto frames = slow.frames();
+        return !frames.empty() && frames.back() == 2001;
+    }));
+    producer.stopProduction(false);
+    const auto frames = slow.frames();
+    // After the gap the reader starts at the oldest frame the FIFO still held.
+    ASSERT_GE(frames.size(), 2u);
+    EXPECT_EQ(frames[0], 1u);
+    EXPECT_EQ(frames[1], 2001u - 2u);
+}
+
+TEST(FrameProducer, FormatChangeWaitsForReadersToLeave) {
+    XEVFrameProducer producer(3);
+    RecordingObserver observer;
+    producer << observer;
+    producer.ensureFrameFormat(8, 8, CV_16UC1, 0);
+    producer.startProduction();
+    observer.hold();
+    writeFrame(producer, 1);
+    ASSERT_TRUE(observer.waitInside());
+
+    auto change = std::async(std::launch::async, [&] {
+        return producer.ensureFrameFormat(16, 16, CV_16UC1, 0);
+    });
+    EXPECT_EQ(change.wait_for(std::chrono::milliseconds(100)), std::future_status::timeout);
+    observer.release();
+    ASSERT_EQ(change.wait_for(XEVTest::DefaultDeadline), std::future_status::ready);
+    EXPECT_FALSE(change.get());
+    EXPECT_EQ(producer.writeCounter(), 0);
+
+    // The reader follows the new numbering from its start.
+    writeFrame(producer, 2);
+    ASSERT_TRUE(observer.waitFrames(2));
+    producer.stopProduction(false);
+    EXPECT_EQ(observer.frames(), (std::vector<uint64_t>{1, 2}));
+}
+
+TEST(FrameProducer, FindFinalObserversListsChainEndsDepthFirst) {
+    XEVFrameProducer device(4);
+    PassThroughFilter filter;
+    RecordingObserver a, b, plain;
+    device << filter;
+    device << plain;
+    std::vector<XEVObserver*> ends;
+    device.FindFinalObservers(ends);
+    EXPECT_EQ(ends, (std::vector<XEVObserver*>{&filter, &plain}));
+
+    filter << a;
+    filter << b;
+    ends.clear();
+    device.FindFinalObservers(ends);
+    EXPECT_EQ(ends, (std::vector<XEVObserver*>{&a, &b, &plain}));
+}
+
+TEST(FrameProducer, DestroyingARunningProducerStopsItsGraphFirst) {
+    RecordingObserver observer;
+    {
+        XEVFrameProducer producer(3);
+        producer << observer;
+        producer.ensureFrameFormat(8, 8, CV_16UC1, 0);
+        producer.startProduction();
+        writeFrame(producer, 1);
+        ASSERT_TRUE(observer.waitFrames(1));
+    }
+    EXPECT_EQ(observer.source(), nullptr);
+    EXPECT_FALSE(observer.hasReadingThread());
+    EXPECT_EQ(observer.stops.load(), 1);
+}

@@ -1,0 +1,138 @@
+#pragma once
+
+#include "TestSupport.h"
+#include "XEVFilter.h"
+#include "XEVObserver.h"
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <stdexcept>
+#include <vector>
+
+namespace XEVTest {
+
+/// Writes one frame into @p producer: the first pixel holds @p value, the
+/// record carries it as frame number.
+inline void writeFrame(XEVLibrary::XEVFrameProducer& producer, uint64_t value) {
+    cv::Mat* image = producer.lockFrameForWrite();
+    image->setTo(cv::Scalar::all(double(value & 0xFFFF)));
+    XEVLibrary::XEVFrameInfo info;
+    info.frameNumber = value;
+    producer.unlockFrameForWrite(info);
+}
+
+/// An observer that records the frame numbers it receives and can be held
+/// inside onNewFrame until released.
+class RecordingObserver : public XEVLibrary::XEVObserver {
+public:
+    ~RecordingObserver() override { release(); }
+
+    void onStart() override { ++starts; }
+    void onStop() override {
+        ++stops;
+        stopOrder = orderCounter ? orderCounter->fetch_add(1) : 0;
+    }
+    void onNewFrame(const cv::Mat& frame, const XEVLibrary::XEVFrameInfo& info) override {
+        {
+            std::unique_lock<std::mutex> lock(m_lock);
+            m_frames.push_back(info.frameNumber);
+            m_pixels.push_back(frame.empty() ? -1 : int(frame.at<uint16_t>(0, 0)));
+            m_inside = true;
+            m_changed.notify_all();
+            m_changed.wait_for(lock, DefaultDeadline, [this] { return !m_holding; });
+            m_inside = false;
+        }
+        if (throwOnFrame != 0 && info.frameNumber == throwOnFrame)
+            throw std::runtime_error("frame rejected");
+    }
+
+    /// Makes the next frames wait inside onNewFrame until release().
+    void hold() {
+        std::lock_guard<std::mutex> guard(m_lock);
+        m_holding = true;
+    }
+    void release() {
+        {
+            std::lock_guard<std::mutex> guard(m_lock);
+            m_holding = false;
+        }
+        m_changed.notify_all();
+    }
+    /// Waits until the thread is inside onNewFrame.
+    bool waitInside() {
+        std::unique_lock<std::mutex> lock(m_lock);
+        return m_changed.wait_for(lock, DefaultDeadline, [this] { return m_inside; });
+    }
+    bool waitFrames(std::size_t count) {
+        std::unique_lock<std::mutex> lock(m_lock);
+        return m_changed.wait_for(lock, DefaultDeadline, [&] { return m_frames.size() >= count; });
+    }
+    std::vector<uint64_t> frames() const {
+        std::lock_guard<std::mutex> guard(m_lock);
+        return m_frames;
+    }
+    std::vector<int> pixels() const {
+        std::lock_guard<std::mutex> guard(m_lock);
+        return m_pixels;
+    }
+
+    std::atomic<int> starts{0};
+    std::atomic<int> stops{0};
+    std::atomic<int> stopOrder{-1};
+    std::atomic<int>* orderCounter = nullptr;
+    uint64_t throwOnFrame = 0;
+
+private:
+    mutable std::mutex m_lock;
+    std::condition_variable m_changed;
+    std::vector<uint64_t> m_frames;
+    std::vector<int> m_pixels;
+    bool m_holding = false;
+    bool m_inside = false;
+};
+
+/// A filter that copies its input into its own FIFO.
+class PassThroughFilter : public XEVLibrary::XEVFilter {
+public:
+    explicit PassThroughFilter(unsigned int fifoSize = 4) : XEVFilter(fifoSize) {}
+    void onStop() override { stopOrder = orderCounter ? orderCounter->fetch_add(1) : 0; }
+    void onNewFrame(const cv::Mat& frame, const XEVLibrary::XEVFrameInfo& info) override {
+        ensureFrameFormat(frame.cols, frame.rows, frame.type(), 0);
+        cv::Mat* out = lockFrameForWrite();
+        frame.copyTo(*out);
+        unlockFrameForWrite(info);
+    }
+    std::atomic<int> stopOrder{-1};
+    std::atomic<int>* orderCounter = nullptr;
+};
+
+/// Counts emissions of an observer's done signal.
+class DoneCounter {
+public:
+    explicit DoneCounter(XEVLibrary::XEVObserver& observer) {
+        observer.Impl()->connect([this] {
+            {
+                std::lock_guard<std::mutex> guard(m_lock);
+                ++m_count;
+            }
+            m_changed.notify_all();
+        });
+    }
+    int count() const {
+        std::lock_guard<std::mutex> guard(m_lock);
+        return m_count;
+    }
+    bool waitCount(int count) {
+        std::unique_lock<std::mutex> lock(m_lock);
+        return m_changed.wait_for(lock, DefaultDeadline, [&] { return m_count >= count; });
+    }
+
+private:
+    mutable std::mutex m_lock;
+    std::condition_variable m_changed;
+    int m_count = 0;
+};
+
+} // namespace XEVTest
