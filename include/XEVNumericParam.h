@@ -1,0 +1,82 @@
+#pragma once
+
+#include "XEVParam.h"
+
+#include <string>
+
+namespace XEVLibrary {
+
+/**
+ * A linear registry field: user value = register value x step + offset.
+ *
+ * Accepts user values inside a user range (by default the whole register
+ * span), prints them with as many decimals as step and offset need, an
+ * optional unit and one optional special label shown instead of one value
+ * ("AGC" for a gain of 0). Texts are numbers with "." or "," as decimal
+ * separator, optionally followed by a unit word that is ignored.
+ */
+class XEVNumericParam : public XEVParam {
+public:
+    /// Not inert; the user range is the whole register span, from offset to
+    /// mask x step + offset (ordered, so a negative step spans downwards).
+    XEVNumericParam(const char* name, unsigned address, unsigned shift, unsigned size, double step,
+                    double offset);
+    ~XEVNumericParam() override;
+
+    /// Narrows the accepted user range. Raises a critical error when the
+    /// bounds leave the register span, are not ordered, or do not fall on
+    /// register values.
+    void setUserRange(double min, double max);
+    /// Sets the user maximum without validation (the device bounds window
+    /// coordinates by the sensor size with it).
+    void setMaxVal(double max);
+    /// @p value is shown as @p label, and @p label reads back as @p value.
+    void setSpecificLabel(double value, const std::string& label);
+    /// Appended to printed values.
+    void setUnit(const std::string& unit);
+
+    double userMin() const { return m_userMin; }
+    double userMax() const { return m_userMax; }
+    double userStep() const { return m_step; }
+    double offset() const { return m_offset; }
+    const std::string& unit() const { return m_unit; }
+    const std::string& specificLabel() const { return m_specificLabel; }
+    double specificValue() const { return m_specificValue; }
+    int depth() const { return m_depth; }
+
+    double strValueToValue(const std::string& text) const override;
+    /// Refuses values outside the user range and, for a step of 1 or more,
+    /// values whose integer part is not a multiple of the step; rounds half up.
+    uint8_t valueToRegVal(double value) const override;
+    double regValToValue(uint8_t regVal) const override;
+    std::string valueToStrValue(double value) const override;
+    PrivateValueIterator* newBeginValueIterator() const override;
+    PrivateValueIterator* newEndValueIterator() const override;
+
+    /// Walks the register values of the user range.
+    class NumericValueIterator : public PrivateValueIterator {
+    public:
+        /// From @p first to @p last register value (inclusive).
+        NumericValueIterator(const XEVParam* param, uint8_t first, uint8_t last);
+        NumericValueIterator(const NumericValueIterator& other) = default;
+        using PrivateValueIterator::operator=;
+        PrivateValueIterator* newCopy() const override;
+        PrivateValueIterator& operator++() override;
+        ~NumericValueIterator() override;
+
+    private:
+        uint8_t m_last;
+    };
+
+private:
+    double m_step;
+    double m_offset;
+    double m_userMin;
+    double m_userMax;
+    double m_specificValue;
+    std::string m_specificLabel;
+    std::string m_unit;
+    int32_t m_depth;
+};
+
+} // namespace XEVLibrary

@@ -1,0 +1,159 @@
+#include "XEVMultiRangeEnumParam.h"
+
+#include "XEVException.h"
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+#include <cstdio>
+
+namespace XEVLibrary {
+
+namespace {
+
+// A scaled value is an integer count of its unit; the small tolerance keeps
+// 0.3 us (299.99999... ns after scaling) from dropping one step.
+int wholeUnits(double scaled) {
+    const double whole = std::trunc(scaled + (scaled >= 0 ? 1e-6 : -1e-6));
+    if (whole >= static_cast<double>(INT_MAX))
+        return INT_MAX;
+    if (whole <= static_cast<double>(INT_MIN))
+        return INT_MIN;
+    return static_cast<int>(whole);
+}
+
+// Unit of a microsecond value and the value in that unit.
+const char* unitOf(double value, double& scaled) {
+    if (value < 1.0) {
+        scaled = value * 1000.0;
+        return "ns";
+    }
+    if (value > 1000.0) {
+        scaled = value / 1000.0;
+        return "ms";
+    }
+    scaled = value;
+    return "us";
+}
+
+double toMicroseconds(const std::string& unit, int count) {
+    if (unit == "ns")
+        return count * 0.001;
+    if (unit == "ms")
+        return count * 1000.0;
+    return count;
+}
+
+} // namespace
+
+XEVMultiRangeEnumParam::XEVMultiRangeEnumParam(const char* name, unsigned address, unsigned shift,
+                                               unsigned size)
+    : XEVParam(name, address, shift, size, false), m_lowest(255), m_highest(0) {}
+
+XEVMultiRangeEnumParam::~XEVMultiRangeEnumParam() = default;
+
+void XEVMultiRangeEnumParam::addRange(uint8_t firstReg, int first, int last, int step,
+                                      const char* unit) {
+    if (step == 0)
+        XEVException::throwCriticalError("For parameter '%s', step of a range does not be 0.",
+                                         name().c_str());
+    const Range range{first, last, step, firstReg};
+    m_ranges[unit ? unit : ""].push_back(range);
+    m_lowest = std::min(m_lowest, firstReg);
+    const int mask = static_cast<int>(getMask(size()));
+    m_highest = static_cast<uint8_t>(
+        std::max<int>(m_highest, std::min(std::max(range.lastReg(), 0), mask)));
+}
+
+double XEVMultiRangeEnumParam::regValToValue(uint8_t regVal) const {
+    for (const auto& unit : m_ranges)
+        for (const Range& range : unit.second)
+            if (range.firstReg <= regVal && regVal <= range.lastReg())
+                return toMicroseconds(unit.first,
+                                      (regVal - range.firstReg) * range.step + range.first);
+    return regVal;
+}
+
+std::string XEVMultiRangeEnumParam::valueToStrValue(double value) const {
+    double scaled = 0.0;
+    const char* unit = unitOf(value, scaled);
+    char text[32];
+    std::snprintf(text, sizeof text, "%d%s", wholeUnits(scaled), unit);
+    return text;
+}
+
+uint8_t XEVMultiRangeEnumParam::valueToRegVal(double value) const {
+    if (std::isnan(value))
+        XEVException::throwError("For parameter '%s', UserVal(%f) does not exist.", name().c_str(),
+                                 value);
+    double scaled = 0.0;
+    const char* unit = unitOf(value, scaled);
+    const auto found = m_ranges.find(unit);
+    if (found == m_ranges.end() || found->second.empty())
+        XEVException::throwError("For parameter '%s', no %s unit found.", name().c_str(), unit);
+    const long long n = wholeUnits(scaled);
+    long long r = 0;
+    for (const Range& range : found->second) {
+        r = (n - range.first) / range.step + range.firstReg;
+        if (range.firstReg <= r && r <= range.lastReg())
+            return static_cast<uint8_t>(r);
+    }
+    // Past every range of the unit: the nearest end of the last range rather
+    // than a register value wrapped into another range.
+    const Range& last = found->second.back();
+    r = std::min<long long>(std::max<long long>(r, last.firstReg), last.lastReg());
+    return static_cast<uint8_t>(std::min<long long>(std::max<long long>(r, 0), getMask(size())));
+}
+
+double XEVMultiRangeEnumParam::strValueToValue(const std::string& text) const {
+    std::size_t used = 0;
+    const int n = std::stoi(text, &used);
+    std::string unit = text.substr(used);
+    if (unit == "\265s")
+        unit = "us";
+    const auto found = unit.empty() ? m_ranges.end() : m_ranges.find(unit);
+    if (found == m_ranges.end())
+        XEVException::throwError(
+            "For parameter '%s', no valid unit found in val(%s). Valid units are [ns,\265s,us,ms]",
+            name().c_str(), text.c_str());
+    for (const Range& range : found->second)
+        if (range.first <= n && n <= range.last &&
+            (static_cast<long long>(n) - range.first) % range.step == 0)
+            return toMicroseconds(unit, n);
+    XEVException::throwError("For parameter '%s', val(%s) not valid. Parameter must be a multiple "
+                             "of the step in the range.",
+                             name().c_str(), text.c_str());
+}
+
+XEVParam::PrivateValueIterator* XEVMultiRangeEnumParam::newBeginValueIterator() const {
+    if (m_lowest > m_highest)
+        return newEndValueIterator();
+    return new MultiRangeValueIterator(this, m_lowest, m_highest);
+}
+
+XEVParam::PrivateValueIterator* XEVMultiRangeEnumParam::newEndValueIterator() const {
+    return new MultiRangeValueIterator(nullptr, 0, 0);
+}
+
+XEVMultiRangeEnumParam::MultiRangeValueIterator::MultiRangeValueIterator(const XEVParam* param,
+                                                                         uint8_t first,
+                                                                         uint8_t last)
+    : PrivateValueIterator(param, first), m_last(param ? last : 0) {}
+
+XEVParam::PrivateValueIterator* XEVMultiRangeEnumParam::MultiRangeValueIterator::newCopy() const {
+    return new MultiRangeValueIterator(*this);
+}
+
+XEVParam::PrivateValueIterator& XEVMultiRangeEnumParam::MultiRangeValueIterator::operator++() {
+    if (!m_param)
+        return *this;
+    if (m_regVal >= m_last)
+        setEnd();
+    else
+        ++m_regVal;
+    return *this;
+}
+
+XEVMultiRangeEnumParam::MultiRangeValueIterator::~MultiRangeValueIterator() = default;
+
+} // namespace XEVLibrary

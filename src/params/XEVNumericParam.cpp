@@ -1,0 +1,169 @@
+#include "XEVNumericParam.h"
+
+#include "XEVException.h"
+
+#include <boost/regex.hpp>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+namespace XEVLibrary {
+
+namespace {
+
+// Number of decimals a step or an offset needs; capped because a binary
+// fraction may never become whole.
+int decimalCount(double x) {
+    int count = 0;
+    while (std::isfinite(x) && x != std::trunc(x) && count < 15) {
+        x *= 10.0;
+        ++count;
+    }
+    return count;
+}
+
+const boost::regex& numberPattern() {
+    // Compiled once; matching on a const regex is safe from several threads.
+    static const boost::regex pattern("^\\s*((-)?(\\d+)([\\.\\,](\\d+))?)\\s*(\\D+\\s*)?$");
+    return pattern;
+}
+
+} // namespace
+
+XEVNumericParam::XEVNumericParam(const char* name, unsigned address, unsigned shift, unsigned size,
+                                 double step, double offset)
+    : XEVParam(name, address, shift, size, false), m_step(step), m_offset(offset),
+      m_userMin(std::min(offset, getMask(size) * step + offset)),
+      m_userMax(std::max(offset, getMask(size) * step + offset)), m_specificValue(0.0),
+      m_depth(std::max(decimalCount(offset), decimalCount(step))) {}
+
+XEVNumericParam::~XEVNumericParam() = default;
+
+void XEVNumericParam::setUserRange(double min, double max) {
+    const double span = getMask(size()) * m_step;
+    const double lo = m_step > 0 ? m_offset : m_offset + span;
+    const double hi = m_step > 0 ? m_offset + span : m_offset;
+    if (lo > min || max > hi || min >= max)
+        XEVException::throwCriticalError("For parameter '%s', bad min and/or max UserVal(%f;%f). "
+                                         "There are out of range [%f;%f] or min >= max.",
+                                         name().c_str(), min, max, lo, hi);
+    const double regMin = (min - m_offset) / m_step;
+    const double regMax = (max - m_offset) / m_step;
+    if (regMin != std::trunc(regMin) || regMax != std::trunc(regMax))
+        XEVException::throwCriticalError("For parameter '%s', bad min and/or max UserVal(%f;%f). "
+                                         "Their corresponding RegVal(%f,%f) are not integer.",
+                                         name().c_str(), min, max, regMin, regMax);
+    m_userMin = min;
+    m_userMax = max;
+}
+
+void XEVNumericParam::setMaxVal(double max) {
+    m_userMax = max;
+}
+
+void XEVNumericParam::setSpecificLabel(double value, const std::string& label) {
+    m_specificValue = value;
+    m_specificLabel = label;
+}
+
+void XEVNumericParam::setUnit(const std::string& unit) {
+    m_unit = unit;
+}
+
+double XEVNumericParam::regValToValue(uint8_t regVal) const {
+    return regVal * m_step + m_offset;
+}
+
+uint8_t XEVNumericParam::valueToRegVal(double value) const {
+    // Written so that NaN is refused as out of range too.
+    if (!(value >= m_userMin && value <= m_userMax))
+        XEVException::throwError("For parameter '%s', value(%f) is out of range [%f;%f].",
+                                 name().c_str(), value, m_userMin, m_userMax);
+    const double s = std::trunc(m_step);
+    if (s != 0.0 && std::fmod(std::trunc(std::fabs(value)), s) != 0.0)
+        XEVException::throwError("For parameter '%s', value(%f) must be a multiple of %f.",
+                                 name().c_str(), value, m_step);
+    const double reg = std::floor((value - m_offset) / m_step + 0.5);
+    // A user range widened past the register span must not wrap around.
+    if (!(reg >= 0.0 && reg <= getMask(size())))
+        XEVException::throwError("For parameter '%s', value(%f) is out of range [%f;%f].",
+                                 name().c_str(), value, m_userMin, m_userMax);
+    return static_cast<uint8_t>(reg);
+}
+
+std::string XEVNumericParam::valueToStrValue(double value) const {
+    if (!m_specificLabel.empty() && value == m_specificValue)
+        return m_specificLabel;
+    char text[100];
+    if (m_unit.empty())
+        std::snprintf(text, sizeof text, "%.*f", m_depth, value);
+    else
+        std::snprintf(text, sizeof text, "%.*f%s", m_depth, value, m_unit.c_str());
+    return text;
+}
+
+double XEVNumericParam::strValueToValue(const std::string& text) const {
+    if (text == m_specificLabel)
+        return m_specificValue;
+    boost::smatch match;
+    if (!boost::regex_search(text, match, numberPattern()))
+        XEVException::throwError("For parameter '%s', cannot convert val(%s) to UserVal.",
+                                 name().c_str(), text.c_str());
+    const double sign = match[2].matched ? -1.0 : 1.0;
+    // Accumulated digit by digit: no overflow exception for long texts.
+    double integer = 0.0;
+    for (char c : match.str(3))
+        integer = integer * 10.0 + (c - '0');
+    double fraction = 0.0;
+    if (match[5].matched) {
+        double weight = 0.1;
+        for (char c : match.str(5)) {
+            fraction += (c - '0') * weight;
+            weight /= 10.0;
+        }
+    }
+    return sign * integer + sign * fraction;
+}
+
+XEVParam::PrivateValueIterator* XEVNumericParam::newBeginValueIterator() const {
+    // The walk stays inside the user range even when setMaxVal left a bound
+    // between two register values, and never fails on a bound.
+    const double mask = getMask(size());
+    auto reg = [&](double value, bool up) {
+        const double q = (value - m_offset) / m_step;
+        const double r = up ? std::ceil(q - 1e-9) : std::floor(q + 1e-9);
+        if (!(r >= 0.0))
+            return uint8_t(0);
+        return static_cast<uint8_t>(std::min(r, mask));
+    };
+    if (m_step > 0)
+        return new NumericValueIterator(this, reg(m_userMin, true), reg(m_userMax, false));
+    return new NumericValueIterator(this, reg(m_userMax, true), reg(m_userMin, false));
+}
+
+XEVParam::PrivateValueIterator* XEVNumericParam::newEndValueIterator() const {
+    return new PrivateValueIterator(nullptr, 0);
+}
+
+XEVNumericParam::NumericValueIterator::NumericValueIterator(const XEVParam* param, uint8_t first,
+                                                            uint8_t last)
+    : PrivateValueIterator(param, first), m_last(last) {}
+
+XEVParam::PrivateValueIterator* XEVNumericParam::NumericValueIterator::newCopy() const {
+    return new NumericValueIterator(*this);
+}
+
+XEVParam::PrivateValueIterator& XEVNumericParam::NumericValueIterator::operator++() {
+    if (!m_param)
+        return *this;
+    if (m_regVal >= m_last)
+        setEnd();
+    else
+        ++m_regVal;
+    return *this;
+}
+
+XEVNumericParam::NumericValueIterator::~NumericValueIterator() = default;
+
+} // namespace XEVLibrary
