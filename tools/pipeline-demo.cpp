@@ -112,7 +112,8 @@ int main(int argc, char** argv) {
         info.frameNumber = n;
         info.temperature = 21.5f;
         camera.unlockFrameForWrite(info);
-        std::this_thread::sleep_until(start + n * std::chrono::duration_cast<Clock::duration>(period));
+        std::this_thread::sleep_until(start +
+                                      n * std::chrono::duration_cast<Clock::duration>(period));
     }
     camera.signalEndOfStream();
     const auto deadline = Clock::now() + std::chrono::seconds(5);

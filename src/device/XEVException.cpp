@@ -44,14 +44,16 @@ std::string XEVException::format(std::size_t bufferSize, const char* format, ...
 }
 
 #define XEV_DEFINE_RAISER(name, severity)                                                          \
-    void XEVException::name(const char* format, ...) {                                            \
+    void XEVException::name(const char* format, ...) {                                             \
         va_list args;                                                                              \
         va_start(args, format);                                                                    \
         std::string text = vformat(DefaultBufferSize, format, args);                               \
         va_end(args);                                                                              \
         throw XEVException(severity, std::move(text));                                             \
     }                                                                                              \
-    void XEVException::name(const std::string& text) { throw XEVException(severity, text); }
+    void XEVException::name(const std::string& text) {                                             \
+        throw XEVException(severity, text);                                                        \
+    }
 
 XEV_DEFINE_RAISER(throwError, Severity::Error)
 XEV_DEFINE_RAISER(throwCriticalError, Severity::CriticalError)

@@ -11,13 +11,16 @@ XEVFilter::~XEVFilter() {
     if (hasReadingThread()) {
         // Checked here, before the producer part frees the FIFO that the
         // reading thread writes into.
-        std::fputs("CriticalError : Impossible to destroy a XEVObserver while is reading.\n", stderr);
+        std::fputs("CriticalError : Impossible to destroy a XEVObserver while is reading.\n",
+                   stderr);
         std::fflush(stderr);
         std::abort();
     }
 }
 
-bool XEVFilter::IsFinal() const { return observerCount() == 0; }
+bool XEVFilter::IsFinal() const {
+    return observerCount() == 0;
+}
 
 void XEVFilter::FindFinalObservers(std::vector<XEVObserver*>& out) {
     XEVFrameProducer::FindFinalObservers(out);
@@ -39,6 +42,8 @@ void XEVFilter::stopReading(bool resetCounters) {
     XEVObserver::stopReading(resetCounters);
 }
 
-void XEVFilter::onEndOfStream() { signalEndOfStream(); }
+void XEVFilter::onEndOfStream() {
+    signalEndOfStream();
+}
 
 } // namespace XEVLibrary

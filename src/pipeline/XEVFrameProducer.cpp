@@ -24,12 +24,15 @@ int elementSize(int type) {
 
 } // namespace
 
-void XEVFrameProducer::AlignedFree::operator()(uint8_t* p) const noexcept { std::free(p); }
+void XEVFrameProducer::AlignedFree::operator()(uint8_t* p) const noexcept {
+    std::free(p);
+}
 
 XEVFrameProducer::XEVFrameProducer(unsigned int fifoSize) : m_fifoSize(fifoSize) {
     if (fifoSize < 3)
-        XEVException::throwError("For XEVFrameProducer, Fifo Size(%d) must be strictly higher than 2.",
-                                 static_cast<int>(fifoSize));
+        XEVException::throwError(
+            "For XEVFrameProducer, Fifo Size(%d) must be strictly higher than 2.",
+            static_cast<int>(fifoSize));
     m_slotReaders.assign(fifoSize, 0);
     m_records.assign(fifoSize, XEVFrameInfo());
     m_slotFrame.assign(fifoSize, -1);
@@ -79,14 +82,15 @@ bool XEVFrameProducer::ensureFrameFormat(int width, int height, int type, int by
     // A buffer that cannot hold the image view (and the info line row) would
     // let writers and readers run past its end.
     if (width < 0 || height < 0 || type < 0 || type > 0xFFF || byteSize < 0)
-        XEVException::throwError("For XEVFrameProducer, invalid frame format %dx%d type(%d) size(%d).",
-                                 width, height, type, byteSize);
+        XEVException::throwError(
+            "For XEVFrameProducer, invalid frame format %dx%d type(%d) size(%d).", width, height,
+            type, byteSize);
     const int64_t rows = int64_t(height) + ((flags & FLAG_INFO_LINE) ? 1 : 0);
     const int64_t needed = rows * width * elementSize(type);
     if (needed > byteSize)
         XEVException::throwError(
-            "For XEVFrameProducer, buffer size(%d) cannot hold a frame of %dx%d type(%d).", byteSize,
-            width, height, type);
+            "For XEVFrameProducer, buffer size(%d) cannot hold a frame of %dx%d type(%d).",
+            byteSize, width, height, type);
 
     while (m_busyReaders != 0)
         m_readersIdle.wait(lock);
@@ -155,9 +159,10 @@ void XEVFrameProducer::cancelWriting() {
 void XEVFrameProducer::connectCaptureObserver(XEVObserver& observer) {
     boost::lock_guard<boost::mutex> guard(m_lock);
     if (m_observers.size() + 2 > m_fifoSize)
-        XEVException::throwError("For XEVFrameProducer, Fifo Size(%d) < Number of Observers(%d) + 2, "
-                                 "increase Fifo Size or decrease Number of Observers.",
-                                 static_cast<int>(m_fifoSize), static_cast<int>(m_observers.size()));
+        XEVException::throwError(
+            "For XEVFrameProducer, Fifo Size(%d) < Number of Observers(%d) + 2, "
+            "increase Fifo Size or decrease Number of Observers.",
+            static_cast<int>(m_fifoSize), static_cast<int>(m_observers.size()));
     if (m_running)
         XEVException::throwError("For XEVFrameProducer, impossible to connect another XEVObserver "
                                  "while XEVFrameProducer is running.");
@@ -168,8 +173,9 @@ void XEVFrameProducer::connectCaptureObserver(XEVObserver& observer) {
 void XEVFrameProducer::disconnectCaptureObserver(XEVObserver& observer) {
     boost::lock_guard<boost::mutex> guard(m_lock);
     if (m_running)
-        XEVException::throwError("For XEVFrameProducer, impossible to disconnect a XEVObserver while "
-                                 "XEVFrameProducer is running.");
+        XEVException::throwError(
+            "For XEVFrameProducer, impossible to disconnect a XEVObserver while "
+            "XEVFrameProducer is running.");
     auto it = std::find(m_observers.begin(), m_observers.end(), &observer);
     if (it != m_observers.end())
         m_observers.erase(it);
@@ -247,7 +253,9 @@ void XEVFrameProducer::FindFinalObservers(std::vector<XEVObserver*>& out) {
     }
 }
 
-void XEVFrameProducer::operator<<(XEVObserver& observer) { observer.connectTo(*this); }
+void XEVFrameProducer::operator<<(XEVObserver& observer) {
+    observer.connectTo(*this);
+}
 
 XEVFilter& XEVFrameProducer::operator<<(XEVFilter& filter) {
     filter.connectTo(*this);

@@ -31,7 +31,8 @@ XEVObserver::~XEVObserver() {
     if (m_readingThread) {
         // The thread still uses this object: freeing it would be silent
         // memory corruption, so stop here, loudly.
-        std::fputs("CriticalError : Impossible to destroy a XEVObserver while is reading.\n", stderr);
+        std::fputs("CriticalError : Impossible to destroy a XEVObserver while is reading.\n",
+                   stderr);
         std::fflush(stderr);
         std::abort();
     }
@@ -47,7 +48,9 @@ XEVObserver::~XEVObserver() {
     }
 }
 
-bool XEVObserver::IsFinal() const { return true; }
+bool XEVObserver::IsFinal() const {
+    return true;
+}
 
 void XEVObserver::FindFinalObservers(std::vector<XEVObserver*>&) {}
 
@@ -117,7 +120,9 @@ void XEVObserver::waitEndReading() {
     m_readingThread.reset();
 }
 
-bool XEVObserver::hasReadingThread() const { return static_cast<bool>(m_readingThread); }
+bool XEVObserver::hasReadingThread() const {
+    return static_cast<bool>(m_readingThread);
+}
 
 XEVObserver::DoneSignal* XEVObserver::Impl() {
     if (!m_doneSignal)

@@ -207,9 +207,8 @@ TEST(FrameProducer, FormatChangeWaitsForReadersToLeave) {
     writeFrame(producer, 1);
     ASSERT_TRUE(observer.waitInside());
 
-    auto change = std::async(std::launch::async, [&] {
-        return producer.ensureFrameFormat(16, 16, CV_16UC1, 0);
-    });
+    auto change = std::async(std::launch::async,
+                             [&] { return producer.ensureFrameFormat(16, 16, CV_16UC1, 0); });
     EXPECT_EQ(change.wait_for(std::chrono::milliseconds(100)), std::future_status::timeout);
     observer.release();
     ASSERT_EQ(change.wait_for(XEVTest::DefaultDeadline), std::future_status::ready);

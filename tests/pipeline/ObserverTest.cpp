@@ -35,9 +35,10 @@ struct Chain {
 
 TEST(Observer, ThreadStateMisusesAreCriticalErrors) {
     RecordingObserver observer;
-    EXPECT_EQ(messageOf([&] { observer.stopReading(false); }),
-              "CriticalError : XEVObserver attempted to stop reading without reading thread already "
-              "running.");
+    EXPECT_EQ(
+        messageOf([&] { observer.stopReading(false); }),
+        "CriticalError : XEVObserver attempted to stop reading without reading thread already "
+        "running.");
     EXPECT_EQ(messageOf([&] { observer.waitEndReading(); }),
               "CriticalError : XEVObserver attempted to wait end of reading without reading thread "
               "already running.");

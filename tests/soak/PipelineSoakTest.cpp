@@ -56,8 +56,8 @@ public:
         }
         const int delay = std::uniform_int_distribution<int>(0, 3)(m_random);
         if (delay == 3)
-            std::this_thread::sleep_for(std::chrono::microseconds(
-                std::uniform_int_distribution<int>(10, 300)(m_random)));
+            std::this_thread::sleep_for(
+                std::chrono::microseconds(std::uniform_int_distribution<int>(10, 300)(m_random)));
     }
     std::atomic<uint64_t> received{0};
     std::atomic<uint64_t> outOfOrder{0};
