@@ -27,7 +27,7 @@ std::string messageOf(Action&& action) {
 inline std::vector<std::string> walk(const XEVLibrary::XEVParam& param) {
     std::vector<std::string> texts;
     const auto last = param.end();
-    for (auto it = param.begin(); it != last && texts.size() < 10000; ++it)
+    for (auto it = param.begin(); it != last && texts.size() < 100000; ++it)
         texts.push_back(*it);
     return texts;
 }
