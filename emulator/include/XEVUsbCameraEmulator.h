@@ -199,11 +199,11 @@ public:
 
     /// Connection generation: changes at every plug and unplug.
     uint64_t generation() const;
-
-private:
-    friend class XEVUsbEmulatedBus;
+    /// Powers the camera up (true) or cuts it off (false). The bus does this on
+    /// plug and unplug; a usbfs emulation that serves the camera itself calls it.
     void setPlugged(bool plugged);
 
+private:
     struct State;
     std::unique_ptr<State> m_state;
 };
