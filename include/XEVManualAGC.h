@@ -1,0 +1,44 @@
+#pragma once
+
+#include "XEVFilter.h"
+
+#include <opencv2/core/mat.hpp>
+
+#include <cstdint>
+#include <vector>
+
+namespace XEVLibrary {
+namespace XEVToolBox {
+
+/**
+ * Manual gain control: a linear stretch between bounds fixed at construction,
+ * rint(clamp((p - low) / (high - low) * 255, 0, 255)) in double precision, for
+ * 16-bit and 8-bit single-channel frames. Output frames are 8-bit
+ * single-channel of the input's size with the input's XEVFrameInfo; for input
+ * of any other type the output frame is delivered without pixel work.
+ */
+class XEVManualAGC : public XEVFilter {
+public:
+    /// Refuses @p low equal to @p high with an XEVException.
+    XEVManualAGC(unsigned int fifoSize, double low, double high);
+
+    /// Stretches one frame into its own FIFO.
+    void onNewFrame(const cv::Mat& frame, const XEVFrameInfo& info) override;
+
+    /// The work of one frame into @p out (created when its size or type
+    /// differ). Always produces a frame; only 16-bit and 8-bit single-channel
+    /// input is stretched.
+    bool process(const cv::Mat& frame, cv::Mat& out, const XEVFrameInfo& info);
+
+    double low() const { return m_low; }
+    double high() const { return m_high; }
+
+private:
+    double m_low;
+    double m_high;
+    std::vector<uint8_t> m_table16;
+    std::vector<uint8_t> m_table8;
+};
+
+} // namespace XEVToolBox
+} // namespace XEVLibrary

@@ -1,0 +1,56 @@
+#pragma once
+
+#include "XEVFilter.h"
+
+#include <opencv2/core/mat.hpp>
+
+#include <string>
+
+namespace XEVLibrary {
+namespace XEVToolBox {
+
+/**
+ * One-point non-uniformity correction: subtracts a per-pixel dark map from
+ * raw frames, out = in - dark + 1000 in integer arithmetic. Reads the node
+ * "NUCDark" (16-bit) each time its reading starts.
+ *
+ * Output frames are 16-bit single-channel frames of the input's size holding
+ * 14-bit values offset by the pedestal 1000 and clamped to 0..16383; the
+ * input's XEVFrameInfo is passed on unchanged. Only 16-bit single-channel
+ * frames of the window's size are corrected (an empty frame gives an empty
+ * output); any other frame is dropped without output.
+ *
+ * Map file: an OpenCV persistence file covering the whole sensor; the filter
+ * keeps the rectangle of width x height at (offsetX, offsetY). A file that does
+ * not open leaves all-zero maps. A map node that is missing or does not hold
+ * the window raises an XEVException (from onStart(), which ends the reading thread).
+ */
+class XEVNUC1Point : public XEVFilter {
+public:
+    XEVNUC1Point(std::string path, int width, int height, int offsetX, int offsetY,
+                 unsigned int fifoSize);
+    /// Loads the dark map; runs on the reading thread each time it starts.
+    void onStart() override;
+
+    /// Corrects one frame into its own FIFO.
+    void onNewFrame(const cv::Mat& frame, const XEVFrameInfo& info) override;
+
+    /// The correction of one frame into @p out (created when its size or type
+    /// differ). Returns false, leaving @p out untouched, for a frame this
+    /// filter does not handle.
+    bool process(const cv::Mat& frame, cv::Mat& out, const XEVFrameInfo& info);
+
+    /// The dark map of the window (empty before the first onStart()).
+    const cv::Mat& darkMap() const { return m_dark; }
+
+private:
+    std::string m_path;
+    int m_width;
+    int m_height;
+    int m_offsetX;
+    int m_offsetY;
+    cv::Mat m_dark;
+};
+
+} // namespace XEVToolBox
+} // namespace XEVLibrary

@@ -1,0 +1,49 @@
+#pragma once
+
+#include "XEVFrameInfo.h"
+#include "XEVFrameProducer.h"
+
+#include <opencv2/core/mat.hpp>
+
+#include <cstddef>
+
+namespace XEVLibrary {
+namespace XEVToolBox {
+namespace detail {
+
+/// Calls @p body(inRow, outRow, count) over the pixels of two images of the
+/// same size: once for continuous images, else once per row.
+template <class In, class Out, class Body>
+void forEachSpan(const cv::Mat& in, cv::Mat& out, Body&& body) {
+    if (in.isContinuous() && out.isContinuous()) {
+        body(in.ptr<In>(0), out.ptr<Out>(0), std::size_t(in.total()));
+        return;
+    }
+    for (int r = 0; r < in.rows; ++r)
+        body(in.ptr<In>(r), out.ptr<Out>(r), std::size_t(in.cols));
+}
+
+/// Writes one output frame of a filter: ensures the format, reserves a slot,
+/// lets @p fill compute into it and commits it with @p info. When @p fill
+/// returns false or throws, the slot is given back and nothing is delivered.
+template <class Fill>
+void deliverFrame(XEVFrameProducer& fifo, int width, int height, int type, const XEVFrameInfo& info,
+                  Fill&& fill) {
+    fifo.ensureFrameFormat(width, height, type, 0u);
+    cv::Mat* out = fifo.lockFrameForWrite();
+    bool produced = false;
+    try {
+        produced = fill(*out);
+    } catch (...) {
+        fifo.cancelWriting();
+        throw;
+    }
+    if (produced)
+        fifo.unlockFrameForWrite(info);
+    else
+        fifo.cancelWriting();
+}
+
+} // namespace detail
+} // namespace XEVToolBox
+} // namespace XEVLibrary

@@ -1,0 +1,98 @@
+#include "toolbox/GainControl.h"
+
+#include "toolbox/PixelKernels.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace XEVLibrary {
+namespace XEVToolBox {
+namespace detail {
+
+int lowerBound(const uint32_t* histogram, int bins, uint32_t tail) {
+    uint64_t sum = 0;
+    for (int i = 0; i < bins; ++i) {
+        sum += histogram[i];
+        if (sum >= tail)
+            return i;
+    }
+    // Too few pixels for a tail: keep the whole range.
+    return 0;
+}
+
+int upperBound(const uint32_t* histogram, int start, uint32_t tail) {
+    uint64_t sum = 0;
+    for (int j = start; j >= 0; --j) {
+        sum += histogram[j];
+        if (sum >= tail)
+            return j;
+    }
+    return start;
+}
+
+Bounds gainBounds(const uint32_t* histogram, int bins, int start) {
+    const int low = lowerBound(histogram, bins, TailPixels);
+    const int top = upperBound(histogram, start, TailPixels);
+    return Bounds{low, (top - low < MinimumSpan) ? low + MinimumSpan : top};
+}
+
+void fillStretchTable16(uint8_t* table, int low, int high) {
+    // The formula is monotonic, gives 0 at and below low and 255 at and above
+    // high, so only the levels in between need computing.
+    const int first = std::clamp(low, 0, WordLevels);
+    const int end = std::clamp(high + 1, first, WordLevels);
+    std::memset(table, 0, std::size_t(first));
+    stretchRangeDouble(table, first, end, double(low), double(high));
+    std::memset(table + end, 255, std::size_t(WordLevels - end));
+}
+
+WindowGainControl::WindowGainControl() : m_histogram(RawLevels, 0), m_table(WordLevels, 0) {}
+
+void WindowGainControl::reset() {
+    m_low = 0;
+    m_high = RawLevels - 1;
+}
+
+void WindowGainControl::prepareTable() {
+    if (m_low == m_tableLow && m_high == m_tableHigh)
+        return;
+    // Same shortcut as the double table: single-precision division is
+    // monotonic too and (high - low) / (high - low) is exactly 1.
+    const int first = std::clamp(m_low, 0, WordLevels);
+    const int end = std::clamp(m_high + 1, first, WordLevels);
+    std::memset(m_table.data(), 0, std::size_t(first));
+    stretchRangeFloat(m_table.data(), first, end, m_low, m_high);
+    std::memset(m_table.data() + end, 255, std::size_t(WordLevels - end));
+    m_tableLow = m_low;
+    m_tableHigh = m_high;
+}
+
+void WindowGainControl::process(const cv::Mat& in, cv::Mat& out, const cv::Rect& window) {
+    if (in.size() != m_size) {
+        m_size = in.size();
+        reset();
+    }
+    out.create(in.rows, in.cols, CV_8UC1);
+    prepareTable();
+
+    const cv::Rect counted = window & cv::Rect(0, 0, in.cols, in.rows);
+    std::fill(m_histogram.begin(), m_histogram.end(), 0u);
+    const uint8_t* table = m_table.data();
+    uint32_t* histogram = m_histogram.data();
+    // One pass: each row is stretched and, inside the window, counted while
+    // it is still in the cache.
+    for (int r = 0; r < in.rows; ++r) {
+        const uint16_t* row = in.ptr<uint16_t>(r);
+        lookup16(row, table, out.ptr<uint8_t>(r), std::size_t(in.cols));
+        if (r >= counted.y && r < counted.y + counted.height)
+            countHistogram16(row + counted.x, std::size_t(counted.width), histogram, RawLevels - 1);
+    }
+
+    const Bounds bounds = gainBounds(histogram, RawLevels, RawLevels - 2);
+    m_low = bounds.low;
+    m_high = bounds.high;
+}
+
+} // namespace detail
+} // namespace XEVToolBox
+} // namespace XEVLibrary

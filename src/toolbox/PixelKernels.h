@@ -1,0 +1,89 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// Per-pixel loops shared by the toolbox stages. Every loop runs over one
+// continuous span; callers split non-continuous images into rows. The loops
+// are written so that the compiler vectorises them, and each one gives exactly
+// the result of the scalar formula next to it.
+namespace XEVLibrary {
+namespace XEVToolBox {
+namespace detail {
+
+/// Grey level added to corrected raw frames.
+constexpr int NucPedestal = 1000;
+/// Largest 14-bit value.
+constexpr int RawMaximum = 16383;
+
+/// out = clamp(in - dark + 1000, 0, 16383), in 32-bit integers.
+void nucOnePoint(const uint16_t* in, const uint16_t* dark, uint16_t* out, std::size_t count);
+
+/// out = clamp(rint(double(float(in - dark) * gain) + 1000.0), 0, 16383).
+/// Results beyond the integer range saturate; a NaN gain gives 0.
+void nucTwoPoints(const uint16_t* in, const uint16_t* dark, const float* gain, uint16_t* out,
+                  std::size_t count);
+
+/// out = table[in] for 16-bit input; the table has 65536 entries.
+void lookup16(const uint16_t* in, const uint8_t* table, uint8_t* out, std::size_t count);
+
+/// out = table[in] for 8-bit input; the table has 256 entries.
+void lookup8(const uint8_t* in, const uint8_t* table, uint8_t* out, std::size_t count);
+
+/// histogram[min(in, lastBin)] += 1 for every pixel of the span.
+void countHistogram16(const uint16_t* in, std::size_t count, uint32_t* histogram, uint32_t lastBin);
+
+/// histogram[in] += 1 for every pixel of the span (256 bins).
+void countHistogram8(const uint8_t* in, std::size_t count, uint32_t* histogram);
+
+/// One channel's demosaicing table: for every level i below @p levels,
+/// t = (i - mean) / span + shift; entry = rint(t * k) when t <= 1, else
+/// rint(k); clamped to 0..255 (NaN gives 0).
+void demosaicTable(uint8_t* table, int levels, double mean, double span, double shift, double k);
+
+/// Saturation of interleaved three-channel pixels in single precision:
+/// c0' = (c0 a - (c1 - c2) d) / 3, c1' = (c1 a - (c0 - c2) d) / 3,
+/// c2' = (c2 a - (c1 - c0) d) / 3, each rounded half to even and clamped to
+/// 0..255.
+void saturateColours(const uint8_t* in, uint8_t* out, std::size_t pixels, float a, float d);
+
+/// table[p] = rint(clamp((p - low) / (high - low) * 255, 0, 255)) in double
+/// precision, for first <= p < end.
+void stretchRangeDouble(uint8_t* table, int first, int end, double low, double high);
+
+/// table[p] = (p - low) / (high - low) * 255 in single precision, converted to
+/// a byte with rounding half to even and saturation, for first <= p < end.
+void stretchRangeFloat(uint8_t* table, int first, int end, int low, int high);
+
+/// out = colours[clamp(2 in - blurred, 0, 255)], three bytes per pixel.
+void sharpenColourMap(const uint8_t* in, const uint8_t* blurred, const uint8_t* colours,
+                      uint8_t* out, std::size_t count);
+
+/// Rounds half to even, as rint() does under the default rounding mode, for
+/// 0 <= x <= 2^52; exact for every double in that range.
+inline double roundEven(double x) {
+    constexpr double shift = 4503599627370496.0; // 2^52
+    return (x + shift) - shift;
+}
+
+/// The same for single precision, 0 <= x <= 2^23.
+inline float roundEven(float x) {
+    constexpr float shift = 8388608.0f; // 2^23
+    return (x + shift) - shift;
+}
+
+/// Clamps to [low, high]; NaN gives low. Written so that it maps onto
+/// vector min/max instructions.
+inline double clampValue(double x, double low, double high) {
+    x = x > low ? x : low;
+    return x < high ? x : high;
+}
+
+inline float clampValue(float x, float low, float high) {
+    x = x > low ? x : low;
+    return x < high ? x : high;
+}
+
+} // namespace detail
+} // namespace XEVToolBox
+} // namespace XEVLibrary

@@ -1,0 +1,88 @@
+#include "XEVAutomaticGainControl.h"
+
+#include "XEVException.h"
+#include "toolbox/FrameOutput.h"
+#include "toolbox/GainControl.h"
+#include "toolbox/PixelKernels.h"
+
+#include <algorithm>
+
+namespace XEVLibrary {
+namespace XEVToolBox {
+
+namespace {
+
+unsigned int checkedBitDepth(unsigned int bitDepth) {
+    if (bitDepth < 8 || bitDepth > 16)
+        XEVException::throwError(
+            "For XEVAutomaticGainControl, bit depth(%u) must be between 8 and 16.", bitDepth);
+    return bitDepth;
+}
+
+bool handles(const cv::Mat& frame) {
+    return frame.dims == 2 && (frame.type() == CV_16UC1 || frame.type() == CV_8UC1);
+}
+
+} // namespace
+
+XEVAutomaticGainControl::XEVAutomaticGainControl(unsigned int bitDepth, unsigned int fifoSize)
+    : XEVFilter(fifoSize), m_bitDepth(checkedBitDepth(bitDepth)), m_histogramSize(1 << bitDepth),
+      m_histogram(std::size_t(1) << bitDepth, 0), m_table(detail::WordLevels, 0),
+      m_high((1 << bitDepth) - 1) {}
+
+void XEVAutomaticGainControl::onNewFrame(const cv::Mat& frame, const XEVFrameInfo& info) {
+    if (!handles(frame))
+        return;
+    detail::deliverFrame(*this, frame.cols, frame.rows, CV_8UC1, info,
+                         [&](cv::Mat& out) { return process(frame, out, info); });
+}
+
+bool XEVAutomaticGainControl::process(const cv::Mat& frame, cv::Mat& out,
+                                      const XEVFrameInfo& info) {
+    if (!handles(frame))
+        return false;
+    const bool words = frame.type() == CV_16UC1;
+    m_histogramSize = words ? (1 << m_bitDepth) : 256;
+    out.create(frame.rows, frame.cols, CV_8UC1);
+
+    uint32_t* histogram = m_histogram.data();
+    std::fill(histogram, histogram + m_histogramSize, 0u);
+    const int firstColumn = info.offsetX == 0 ? 1 : 0;
+    const int endColumn = info.offsetX == 0 ? frame.cols - 2 : frame.cols;
+    const int firstRow = info.offsetY == 0 ? 1 : 0;
+    const int endRow = info.offsetY == 0 ? frame.rows - 2 : frame.rows;
+    if (endColumn > firstColumn) {
+        const std::size_t width = std::size_t(endColumn - firstColumn);
+        for (int r = firstRow; r < endRow; ++r) {
+            if (words)
+                detail::countHistogram16(frame.ptr<uint16_t>(r) + firstColumn, width, histogram,
+                                         uint32_t(m_histogramSize - 1));
+            else
+                detail::countHistogram8(frame.ptr<uint8_t>(r) + firstColumn, width, histogram);
+        }
+    }
+
+    const detail::Bounds bounds =
+        detail::gainBounds(histogram, m_histogramSize, m_histogramSize - 1);
+    m_low = bounds.low;
+    m_high = bounds.high;
+
+    uint8_t* table = m_table.data();
+    if (words) {
+        detail::fillStretchTable16(table, m_low, m_high);
+        detail::forEachSpan<uint16_t, uint8_t>(
+            frame, out, [table](const uint16_t* in, uint8_t* dst, std::size_t count) {
+                detail::lookup16(in, table, dst, count);
+            });
+    } else {
+        detail::stretchRangeDouble(table, 0, 256, double(m_low), double(m_high));
+        detail::forEachSpan<uint8_t, uint8_t>(
+            frame, out, [table](const uint8_t* in, uint8_t* dst, std::size_t count) {
+                detail::lookup8(in, table, dst, count);
+            });
+    }
+    return true;
+}
+
+} // namespace XEVToolBox
+} // namespace XEVLibrary

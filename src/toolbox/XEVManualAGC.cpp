@@ -1,0 +1,57 @@
+#include "XEVManualAGC.h"
+
+#include "XEVException.h"
+#include "toolbox/FrameOutput.h"
+#include "toolbox/GainControl.h"
+#include "toolbox/PixelKernels.h"
+
+namespace XEVLibrary {
+namespace XEVToolBox {
+
+namespace {
+
+double checkedLow(double low, double high) {
+    if (low == high)
+        XEVException::throwError("For XEVManualAGC, low(%g) and high(%g) must differ.", low, high);
+    return low;
+}
+
+} // namespace
+
+XEVManualAGC::XEVManualAGC(unsigned int fifoSize, double low, double high)
+    : XEVFilter(fifoSize), m_low(checkedLow(low, high)), m_high(high),
+      m_table16(detail::WordLevels), m_table8(256) {
+    // The bounds never change: every input level is looked up.
+    detail::stretchRangeDouble(m_table16.data(), 0, detail::WordLevels, m_low, m_high);
+    detail::stretchRangeDouble(m_table8.data(), 0, 256, m_low, m_high);
+}
+
+void XEVManualAGC::onNewFrame(const cv::Mat& frame, const XEVFrameInfo& info) {
+    if (frame.dims != 2)
+        return;
+    detail::deliverFrame(*this, frame.cols, frame.rows, CV_8UC1, info,
+                         [&](cv::Mat& out) { return process(frame, out, info); });
+}
+
+bool XEVManualAGC::process(const cv::Mat& frame, cv::Mat& out, const XEVFrameInfo&) {
+    out.create(frame.rows, frame.cols, CV_8UC1);
+    if (frame.dims != 2)
+        return true;
+    if (frame.type() == CV_16UC1) {
+        const uint8_t* table = m_table16.data();
+        detail::forEachSpan<uint16_t, uint8_t>(
+            frame, out, [table](const uint16_t* in, uint8_t* dst, std::size_t count) {
+                detail::lookup16(in, table, dst, count);
+            });
+    } else if (frame.type() == CV_8UC1) {
+        const uint8_t* table = m_table8.data();
+        detail::forEachSpan<uint8_t, uint8_t>(
+            frame, out, [table](const uint8_t* in, uint8_t* dst, std::size_t count) {
+                detail::lookup8(in, table, dst, count);
+            });
+    }
+    return true;
+}
+
+} // namespace XEVToolBox
+} // namespace XEVLibrary
