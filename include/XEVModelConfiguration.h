@@ -82,6 +82,8 @@ private:
     // Descriptors adapt a configuration to the camera they describe: they get
     // non-const access to the parameter list and map.
     friend class XEVDeviceDescriptor;
+    // The catalog deletes the parameters of the configurations it built.
+    friend class XEVCatalog;
 
     std::string m_modelId;
     ConnectorType m_connector;
