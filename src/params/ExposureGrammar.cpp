@@ -2,8 +2,10 @@
 
 // Boost's floating-point traits trip a false maybe-uninitialized warning once
 // inlined into the real-number parser at -O2.
+#if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 
 #include <boost/phoenix/core.hpp>
 #include <boost/phoenix/operator.hpp>
@@ -57,4 +59,6 @@ bool ExposureGrammar::parse(const std::string& text, double& microseconds) const
 
 } // namespace XEVLibrary
 
+#if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC diagnostic pop
+#endif

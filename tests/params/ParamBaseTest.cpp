@@ -177,7 +177,8 @@ TEST(ParamBase, IteratorHandles) {
     EXPECT_EQ("2.000000", *it);
     copy = it;
     EXPECT_TRUE(copy == it);
-    copy = copy; // self-assignment keeps the iterator
+    XEVParam::ValueIterator& alias = copy;
+    copy = alias; // self-assignment keeps the iterator
     EXPECT_EQ("2.000000", *copy);
     XEVParam::ValueIterator empty;
     EXPECT_TRUE(empty == XEVParam::ValueIterator());
