@@ -10,13 +10,14 @@ namespace Emulator {
 namespace {
 
 // Line times (microseconds) per pixel clock class 12.5, 16.666, 20, 25,
-// 33.333, 40, 50, 66.666, 80 MHz; NaN where the sensor has no such clock.
+// 33.333, 40, 50, 66.666, 80 MHz, as the catalog holds them (the sets of the
+// older sensors run at twice the 33.333 and 40 MHz clocks' speed at 66.666
+// and 80 MHz).
 using LineTimes = std::array<double, 9>;
-constexpr double None = -1.0;
-constexpr LineTimes TableA{37.84, 31.0212, 27.75, 25.04, 21.4209, 19.75, 18.64, None, None};
-constexpr LineTimes TableB{69.84, 54.0622, 46.15, 39.12, 31.0212, 26.95, 23.76, None, None};
-constexpr LineTimes TableC{74.88, 56.162246, 46.8, 37.44, 28.080281, 23.4, 18.72, None, None};
-constexpr LineTimes TableD{30, 22.5009, 18.75, 15, 11.250113, 9.375, 7.5, None, None};
+constexpr LineTimes TableA{37.84, 31.0212, 27.75, 25.04, 21.4209, 19.75, 18.64, 10.71045, 9.875};
+constexpr LineTimes TableB{69.84, 54.0622, 46.15, 39.12, 31.0212, 26.95, 23.76, 15.5106, 13.475};
+constexpr LineTimes TableC{74.88, 56.162246, 46.8, 37.44, 28.080281, 23.4, 18.72, 14.0401405, 11.7};
+constexpr LineTimes TableD{30, 22.5009, 18.75, 15, 11.250113, 9.375, 7.5, 5.6250565, 4.6875};
 constexpr LineTimes TableDJ{30, 22.5009, 18.75, 15, 11.250113, 9.375, 7.5, 11.02511, 9.1875};
 constexpr LineTimes TableE{72, 54.00216, 45, 36, 27.00027, 22.5, 18, 13.500135, 11.25};
 constexpr LineTimes TableF{108.08, 81.783271, 68.65,     56.56, 43.141726,
@@ -51,11 +52,7 @@ double referenceClock(double mhz) {
 }
 
 double tableLineTime(const LineTimes& table, double mhz) {
-    double value = table[clockClass(mhz)];
-    // A clock the sensor lacks runs at its last defined line time.
-    for (int i = 8; value < 0 && i >= 0; --i)
-        value = table[i];
-    return value;
+    return table[clockClass(mhz)];
 }
 
 double standardClock(uint8_t code) {

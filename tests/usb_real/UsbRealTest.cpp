@@ -1,9 +1,13 @@
 #include "UsbfsCamera.h"
 
+#include "XEVCatalog.h"
+#include "XEVDeviceDescriptorUsb.h"
 #include "usb/UsbSeam.h"
+#include "usb/XEVTransfert.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 
@@ -163,4 +167,42 @@ TEST(UsbReal, BulkTimeOutAndErrors) {
     EXPECT_EQ(0, handle->resetDevice());
     EXPECT_EQ(0, handle->bulkTransfer(0x82, buffer.data(), 2048, &got, 1000));
     vendor(*handle, 0xD1);
+}
+
+TEST(UsbReal, EnumerationRecognisesTheCamerasThroughLibusb) {
+    std::vector<std::unique_ptr<XEVDeviceDescriptorUsb>> descriptors;
+    enumerateUsbCameras(descriptors);
+    ASSERT_EQ(2u, descriptors.size());
+    std::sort(descriptors.begin(), descriptors.end(),
+              [](const auto& a, const auto& b) { return a->connectorType() > b->connectorType(); });
+    const XEVDeviceDescriptorUsb& kestrel = *descriptors[0];
+    EXPECT_EQ(USB3, kestrel.connectorType());
+    EXPECT_EQ(XEVCatalog::Kestrel, kestrel.modelId());
+    EXPECT_EQ(FX3, kestrel.fxType());
+    EXPECT_EQ(0x2010Au, kestrel.usbFirmwareVersion());
+    EXPECT_EQ(testbed->kestrel->config().serialNumber, kestrel.serialNumber());
+    EXPECT_EQ(testbed->kestrel->config().capacity, kestrel.capacity());
+    EXPECT_EQ(XEVCatalog::FLAG_INFO_LINE, kestrel.flags());
+    const XEVDeviceDescriptorUsb& heron = *descriptors[1];
+    EXPECT_EQ(USB2, heron.connectorType());
+    EXPECT_EQ(XEVCatalog::Heron, heron.modelId());
+    EXPECT_EQ(FX2, heron.fxType());
+    EXPECT_EQ(640, heron.SensorWidth());
+    EXPECT_EQ(512, heron.SensorHeight());
+    EXPECT_NE(kestrel.connectorNumber(), heron.connectorNumber());
+
+    // The descriptor opens the camera through libusb for frame transfers.
+    XEVTransfert transfer;
+    auto handle = transfer.open(kestrel);
+    ASSERT_TRUE(handle);
+    testbed->kestrel->setPacing(XEVUsbPacing::Fastest);
+    ASSERT_EQ(6, transfer.setMultipleRegVals(kestrel, handle.get(), {0x0000, 0x0808, 0x0A01}));
+    transfer.start(handle.get());
+    std::vector<uint8_t> frame(2048);
+    int64_t length = 2048;
+    EXPECT_TRUE(transfer.transfertFrame(kestrel, handle.get(), frame.data(), length));
+    EXPECT_EQ(2048, length);
+    EXPECT_TRUE(InfoLineValid(reinterpret_cast<const uint16_t*>(frame.data() + 1024)));
+    transfer.stop(handle.get());
+    transfer.close(kestrel, std::move(handle));
 }
