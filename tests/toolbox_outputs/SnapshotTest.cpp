@@ -1,0 +1,171 @@
+#include "FrameCapture.h"
+#include "XEVException.h"
+#include "XEVSnapshot.h"
+
+#include <gtest/gtest.h>
+#include <opencv2/imgcodecs.hpp>
+
+#include <filesystem>
+#include <fstream>
+
+using namespace XEVLibrary;
+using namespace XEVLibrary::XEVToolBox;
+using XEVTest::ProductionGuard;
+using XEVTest::TempDir;
+using XEVTest::writeFrame;
+
+namespace {
+
+/// Counts the frames the snapshot has handled, so that tests can wait.
+class CountingSnapshot : public XEVSnapshot {
+public:
+    using XEVSnapshot::XEVSnapshot;
+    void onNewFrame(const cv::Mat& frame, const XEVFrameInfo& info) override {
+        try {
+            XEVSnapshot::onNewFrame(frame, info);
+        } catch (...) {
+            ++handled;
+            throw;
+        }
+        ++handled;
+    }
+    std::atomic<int> handled{0};
+};
+
+std::string refusal(const std::string& path, const std::string& extension, unsigned quality) {
+    try {
+        XEVSnapshot snapshot(path, extension, quality);
+    } catch (const XEVException& error) {
+        EXPECT_EQ(error.severity(), XEVException::Severity::CriticalError);
+        return error.what();
+    }
+    return "";
+}
+
+bool exists(const std::string& path) {
+    return std::filesystem::exists(path);
+}
+
+} // namespace
+
+TEST(Snapshot, ConstructionRefusalsComeInOrder) {
+    TempDir dir;
+    const std::string file = dir.path() + "/plain";
+    std::ofstream(file) << "x";
+    const std::string empty =
+        "CriticalError : XEVSnapshot: file_path and extension params cannot be empty.";
+    const std::string slash = "CriticalError : XEVSnapshot: file_path must end with the prefix of "
+                              "the filename.\nRefer documentation.";
+    const std::string png = "CriticalError : XEVSnapshot accept '.jpeg', '.jpg' or '.bmp' as file "
+                            "extension: '.png' provided.";
+    const std::string quality =
+        "CriticalError : XEVSnapshot: jpeg_quality must be in the range [0,100]. 101 provided.";
+    struct Case {
+        std::string path, extension;
+        unsigned quality;
+        std::string message;
+    };
+    const Case cases[] = {
+        {"", "jpg", 90, empty},
+        {"/tmp/shot", "", 90, empty},
+        {"/tmp/", "", 101, empty},
+        {"/tmp/", "png", 101, slash},
+        {"C:\\shots\\", "jpg", 90, slash},
+        {"/nonexistent-xev/shot", "png", 101, png},
+        {"/tmp/shot", ".PNG", 90, png},
+        {"/tmp/shot", "tiff", 90,
+         "CriticalError : XEVSnapshot accept '.jpeg', '.jpg' or '.bmp' as file extension: '.tiff' "
+         "provided."},
+        {"/nonexistent-xev/shot", "JPG", 101, quality},
+        {"/tmp/shot", ".jpeg", 4294967295u,
+         "CriticalError : XEVSnapshot: jpeg_quality must be in the range [0,100]. 4294967295 "
+         "provided."},
+        {"/nonexistent-xev/shot", "jpg", 100,
+         "CriticalError : XEVSnapshot: The directory /nonexistent-xev is not accessible."},
+        {file + "/shot", "bmp", 500,
+         "CriticalError : XEVSnapshot: The directory " + file + " is not accessible."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.path + " " + c.extension);
+        EXPECT_EQ(refusal(c.path, c.extension, c.quality), c.message);
+    }
+    // Accepted: bmp ignores the quality; a bare name is in the current directory.
+    EXPECT_EQ(refusal(dir.path() + "/shot", "BMP", 500), "");
+    EXPECT_EQ(refusal(dir.path() + "/shot", "jpeg", 0), "");
+    EXPECT_EQ(refusal("shot", "jpg", 100), "");
+}
+
+TEST(Snapshot, FileNamesPadTheFrameNumberToFourDigits) {
+    EXPECT_EQ(XEVSnapshot("/tmp/shot", "JPG", 90).fileNameFor(7), "/tmp/shot_0007.jpg");
+    TempDir dir;
+    const XEVSnapshot snapshot(dir.path() + "/cam", ".Bmp", 0);
+    EXPECT_EQ(snapshot.fileNameFor(0), dir.path() + "/cam_0000.bmp");
+    EXPECT_EQ(snapshot.fileNameFor(12345), dir.path() + "/cam_12345.bmp");
+    EXPECT_EQ(snapshot.fileNameFor(18446744073709551615ull),
+              dir.path() + "/cam_18446744073709551615.bmp");
+}
+
+TEST(Snapshot, ThreeSnapsSaveTheNextThreeFrames) {
+    TempDir dir;
+    CountingSnapshot snapshot(dir.path() + "/shot", "bmp", 0);
+    XEVFrameProducer source(4);
+    source << snapshot;
+    snapshot.snap(); // before the start: dropped
+    ProductionGuard running(source);
+    EXPECT_EQ(snapshot.pendingSnaps(), 0);
+    snapshot.snap();
+    snapshot.snap();
+    snapshot.snap();
+    std::vector<cv::Mat> frames;
+    for (int i = 0; i < 5; ++i) {
+        frames.push_back(XEVTest::gradientFrame(40, 30, i * 50));
+        writeFrame(source, frames.back(), 7 + i);
+        ASSERT_TRUE(XEVTest::waitUntil([&] { return snapshot.handled.load() == i + 1; }));
+    }
+    EXPECT_EQ(snapshot.pendingSnaps(), 0);
+    for (int i = 0; i < 3; ++i) {
+        const cv::Mat saved = cv::imread(snapshot.fileNameFor(7 + i), cv::IMREAD_GRAYSCALE);
+        ASSERT_FALSE(saved.empty()) << i;
+        EXPECT_EQ(cv::norm(saved, frames[i], cv::NORM_INF), 0) << i;
+    }
+    EXPECT_TRUE(exists(dir.path() + "/shot_0007.bmp"));
+    EXPECT_FALSE(exists(snapshot.fileNameFor(10)));
+    EXPECT_FALSE(exists(snapshot.fileNameFor(11)));
+}
+
+TEST(Snapshot, JpegQualityReachesTheWriter) {
+    TempDir dir;
+    cv::Mat noise(64, 64, CV_8UC1);
+    cv::randu(noise, 0, 256);
+    std::uintmax_t sizes[2] = {0, 0};
+    const unsigned qualities[2] = {5, 100};
+    for (int i = 0; i < 2; ++i) {
+        CountingSnapshot snapshot(dir.path() + "/q" + std::to_string(qualities[i]), "jpg",
+                                  qualities[i]);
+        XEVFrameProducer source(4);
+        source << snapshot;
+        ProductionGuard running(source);
+        snapshot.snap();
+        writeFrame(source, noise, 7);
+        ASSERT_TRUE(XEVTest::waitUntil([&] { return snapshot.handled.load() == 1; }));
+        ASSERT_TRUE(exists(snapshot.fileNameFor(7)));
+        sizes[i] = std::filesystem::file_size(snapshot.fileNameFor(7));
+    }
+    EXPECT_LT(sizes[0] * 2, sizes[1]);
+}
+
+TEST(Snapshot, WriteFailureEndsTheReadingWithAnError) {
+    TempDir dir;
+    const std::string sub = dir.path() + "/gone";
+    std::filesystem::create_directory(sub);
+    CountingSnapshot snapshot(sub + "/shot", "jpg", 90);
+    std::filesystem::remove(sub);
+    XEVFrameProducer source(4);
+    source << snapshot;
+    ProductionGuard running(source);
+    snapshot.snap();
+    writeFrame(source, XEVTest::gradientFrame(16, 16), 3);
+    ASSERT_TRUE(XEVTest::waitUntil([&] { return snapshot.lastError() != nullptr; }));
+    EXPECT_EQ(snapshot.lastErrorMessage(),
+              "Error : XEVSnapshot: cannot write the file " + sub + "/shot_0003.jpg.");
+}
