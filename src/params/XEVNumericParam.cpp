@@ -2,11 +2,10 @@
 
 #include "XEVException.h"
 
-#include <boost/regex.hpp>
-
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <regex>
 
 namespace XEVLibrary {
 
@@ -23,9 +22,10 @@ int decimalCount(double x) {
     return count;
 }
 
-const boost::regex& numberPattern() {
-    // Compiled once; matching on a const regex is safe from several threads.
-    static const boost::regex pattern("^\\s*((-)?(\\d+)([\\.\\,](\\d+))?)\\s*(\\D+\\s*)?$");
+const std::regex& numberPattern() {
+    // Compiled once; matching on a const regex is safe from several threads
+    // (std::regex keeps no shared matcher state, unlike Boost's block cache).
+    static const std::regex pattern("^\\s*((-)?(\\d+)([\\.\\,](\\d+))?)\\s*(\\D+\\s*)?$");
     return pattern;
 }
 
@@ -106,8 +106,10 @@ std::string XEVNumericParam::valueToStrValue(double value) const {
 double XEVNumericParam::strValueToValue(const std::string& text) const {
     if (text == m_specificLabel)
         return m_specificValue;
-    boost::smatch match;
-    if (!boost::regex_search(text, match, numberPattern()))
+    std::smatch match;
+    // Matched against the whole text: with a search, '^' and '$' would also
+    // match at embedded line breaks and accept "abc\n12".
+    if (!std::regex_match(text, match, numberPattern()))
         XEVException::throwError("For parameter '%s', cannot convert val(%s) to UserVal.",
                                  name().c_str(), text.c_str());
     const double sign = match[2].matched ? -1.0 : 1.0;

@@ -6,9 +6,11 @@
 #include "XEVNumericParam.h"
 #include "XEVTemperatureRegulationKestrelParam.h"
 
+#include <atomic>
 #include <cmath>
 #include <sstream>
 #include <stdexcept>
+#include <thread>
 
 using namespace XEVLibrary;
 using XEVTest::messageOf;
@@ -201,7 +203,7 @@ TEST(NumericParam, TextsToValues) {
     };
     for (const auto& c : cases)
         EXPECT_DOUBLE_EQ(c.value, param.strValueToValue(c.text)) << c.text;
-    for (const char* bad : {"abc", ".5", "- 1", "1 2", "x1"})
+    for (const char* bad : {"abc", ".5", "- 1", "1 2", "x1", "abc\n12", "12\n3"})
         EXPECT_EQ(std::string("Error : For parameter 'Num', cannot convert val(") + bad +
                       ") to UserVal.",
                   messageOf([&] { param.strValueToValue(bad); }))
@@ -498,4 +500,29 @@ TEST(TemperatureKestrelParam, WalkCoversEverySetPoint) {
     EXPECT_EQ("-11", *copy);
     ++copy;
     EXPECT_EQ("-10", *copy);
+}
+
+TEST(ParamConcurrency, ConcurrentReadersShareOneParameter) {
+    XEVNumericParam gain("Gain", 2, 0, 5, 0.25, 0);
+    gain.setUserRange(0, 7.75);
+    XEVEnumParam clock("Pixel Clock", 1, 0, 4);
+    clock.addLabel(12, 12.5, "12.5MHz");
+    clock.addLabel(8, 25, "25MHz");
+    std::atomic<int> wrong{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&, t] {
+            uint8_t registry[16] = {};
+            for (int i = 0; i < 500; ++i) {
+                const double value = ((i + t) % 32) * 0.25;
+                gain.setValue(gain.valueToStrValue(value), registry);
+                clock.setValue(std::string(i % 2 ? "25MHz" : "12.5MHz"), registry);
+                if (gain.value(registry) != value || clock.value(registry) != (i % 2 ? 25 : 12.5))
+                    ++wrong;
+            }
+        });
+    }
+    for (std::thread& thread : threads)
+        thread.join();
+    EXPECT_EQ(0, wrong.load());
 }
