@@ -17,7 +17,9 @@ namespace XEVLibrary {
  * Texts are an integer followed directly by a unit ("500ns", "25us",
  * "2ms"; the Latin-1 micro sign followed by "s" reads as "us"). A user value
  * between two steps is stored as the lower step; one past every range of
- * its unit is stored as the last register value of the unit's last range.
+ * its unit is stored as the register value computed for the unit's last
+ * range, kept inside the field (a value past the longest exposure is stored
+ * as the highest register value rather than wrapped).
  */
 class XEVMultiRangeEnumParam : public XEVParam {
 public:

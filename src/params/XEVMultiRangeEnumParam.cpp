@@ -98,10 +98,9 @@ uint8_t XEVMultiRangeEnumParam::valueToRegVal(double value) const {
         if (range.firstReg <= r && r <= range.lastReg())
             return static_cast<uint8_t>(r);
     }
-    // Past every range of the unit: the nearest end of the last range rather
-    // than a register value wrapped into another range.
-    const Range& last = found->second.back();
-    r = std::min<long long>(std::max<long long>(r, last.firstReg), last.lastReg());
+    // None holds it: the register value computed for the unit's last range
+    // (1000 us gives the first millisecond step), kept inside the field so
+    // that a value past the last range cannot wrap to a small exposure.
     return static_cast<uint8_t>(std::min<long long>(std::max<long long>(r, 0), getMask(size())));
 }
 

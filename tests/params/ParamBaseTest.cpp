@@ -402,7 +402,7 @@ TEST(MultiRangeParam, RegisterValuesAndTexts) {
         double value;
         int reg;
     } stored[] = {{0.1, 0},      {0.3, 2},      {0.35, 2},     {0.05, 0},    {5, 13},
-                  {25, 19},      {950, 35},     {1000, 35},    {1000.5, 36}, {2000, 37},
+                  {25, 19},      {950, 35},     {1000, 36},    {1000.5, 36}, {2000, 37},
                   {220000, 255}, {221000, 255}, {300000, 255}, {-5, 0}};
     for (const auto& s : stored)
         EXPECT_EQ(s.reg, param.valueToRegVal(s.value)) << s.value;
