@@ -15,6 +15,13 @@ using namespace XEVLibrary;
 using namespace XEVLibrary::Emulator;
 using Clock = std::chrono::steady_clock;
 
+// umockdev and glib hand data between their threads through synchronisation
+// that ThreadSanitizer cannot see (they are not instrumented).
+extern "C" const char* __tsan_default_suppressions() {
+    return "race:libumockdev.so\nrace:libglib-2.0.so\nrace:libgio-2.0.so\n"
+           "race:libgobject-2.0.so\nrace:libumockdev-preload.so\n";
+}
+
 namespace {
 
 // The testbed must exist before libusb starts, so it is built once for the
