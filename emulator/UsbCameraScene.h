@@ -1,5 +1,7 @@
 #pragma once
 
+#include "XEVSyntheticScene.h"
+
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -27,8 +29,9 @@ struct UsbSceneKey {
 /**
  * A rendered window of the synthetic short-wave infrared scene: a few noise
  * variants of the same picture, ready to be copied into bulk transfers.
- * Each pixel is offset(x, y) + gain(x, y) x radiance(x, y) x exposure (or x
- * level in flat-field mode) plus temporal noise, in 14 bits (8 bits: >> 6).
+ * Each pixel is offset(x, y) + gain(x, y) x radiance(x, y) x exposure /
+ * ReferenceExposureUs (or x level in flat-field mode) plus temporal noise,
+ * dead and hot pixels stuck, in 14 bits (8 bits: >> 6).
  */
 struct UsbSceneImage {
     static constexpr unsigned Variants = 4;
@@ -41,13 +44,14 @@ struct UsbSceneImage {
     }
 };
 
-std::shared_ptr<const UsbSceneImage> renderScene(const UsbSceneKey& key);
+/// The exposure at which the scene shows its nominal radiance.
+constexpr double ReferenceExposureUs = 2000.0;
 
-/// The ideal pixel response (DN) of the scene at sensor position (x, y) for
-/// @p exposureUs, before fixed-pattern offset and gain.
-double sceneRadianceDn(unsigned x, unsigned y, unsigned width, unsigned height, double exposureUs);
-/// Fixed-pattern offset and gain of a sensor pixel.
-void fixedPattern(unsigned x, unsigned y, uint32_t seed, double& offset, double& gain);
+/// The whole sensor's scene of a camera (key.seed, key.sensorWidth, key.sensorHeight).
+std::shared_ptr<const XEVSyntheticScene> sensorScene(const UsbSceneKey& key);
+
+std::shared_ptr<const UsbSceneImage> renderScene(const UsbSceneKey& key,
+                                                 const XEVSyntheticScene& scene);
 
 } // namespace Emulator
 } // namespace XEVLibrary

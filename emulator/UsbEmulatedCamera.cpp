@@ -33,6 +33,20 @@ void putWord(uint8_t* base, std::size_t limit, std::size_t offset, uint16_t word
 
 } // namespace
 
+namespace {
+
+/// The camera's 24-bit frame counter after @p steps frames. It runs through
+/// 1 .. 0xFFFFFF and skips 0 when it wraps, so that the difference the
+/// library adds across a wrap (c - previous + 0xFFFFFF) counts every frame.
+uint32_t advanceCounter(uint32_t counter, uint64_t steps) {
+    const uint64_t position = (counter == 0 ? 0 : uint64_t(counter) - 1) + steps;
+    if (counter == 0 && steps > 0)
+        return uint32_t(((steps - 1) % 0xFFFFFF) + 1);
+    return uint32_t((position % 0xFFFFFF) + 1);
+}
+
+} // namespace
+
 XEVUsbCameraConfig XEVUsbCameraConfig::forModel(UsbModel model, UsbLink link) {
     XEVUsbCameraConfig c;
     if (link == UsbLink::USB2) {
@@ -109,6 +123,11 @@ struct XEVUsbEmulatedCamera::State {
         registers[8] = uint8_t(std::min(255, c.sensorWidth / 8));
         registers[10] = uint8_t(std::min(255, c.sensorHeight / 8));
         timing = decodeRegisters(config, registers);
+        UsbSceneKey key;
+        key.seed = c.sceneSeed;
+        key.sensorWidth = c.sensorWidth;
+        key.sensorHeight = c.sensorHeight;
+        sensor = sensorScene(key);
     }
 
     const XEVUsbCameraConfig config;
@@ -131,6 +150,7 @@ struct XEVUsbEmulatedCamera::State {
     bool line8 = false;
     unsigned triggered = 0;
     std::shared_ptr<const UsbSceneImage> scene;
+    std::shared_ptr<const XEVSyntheticScene> sensor;
 
     // Faults.
     unsigned bulkErrors = 0;
@@ -298,7 +318,7 @@ struct XEVUsbEmulatedCamera::State {
         key.sensorWidth = config.sensorWidth;
         key.sensorHeight = config.sensorHeight;
         if (!scene || !(scene->key == key))
-            scene = renderScene(key);
+            scene = renderScene(key, *sensor);
         return scene;
     }
 };
@@ -567,7 +587,7 @@ int XEVUsbEmulatedCamera::bulkRead(uint8_t endpoint, unsigned char* data, int le
             if (now >= s.nextFrame + period && period.count() > 0) {
                 // Frames nobody read are overwritten; the counter shows the loss.
                 const auto missed = (now - s.nextFrame) / period;
-                s.counter = uint32_t((s.counter + uint64_t(missed)) & 0xFFFFFF);
+                s.counter = advanceCounter(s.counter, uint64_t(missed));
                 s.nextFrame += missed * period;
             }
             if (now >= s.nextFrame)
@@ -587,7 +607,7 @@ int XEVUsbEmulatedCamera::bulkRead(uint8_t endpoint, unsigned char* data, int le
         std::chrono::duration<double, std::micro>(s.timing.framePeriodUs));
     const uint64_t ordinal = ++s.delivered;
     const uint32_t counter = s.counter;
-    s.counter = (s.counter + 1) & 0xFFFFFF;
+    s.counter = advanceCounter(s.counter, 1);
     s.nextFrame = fastest ? Clock::now() : s.nextFrame + period;
     if (s.triggeredMode() && s.triggered > 0)
         --s.triggered;

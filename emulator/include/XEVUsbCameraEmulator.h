@@ -71,7 +71,8 @@ struct XEVUsbCameraConfig {
     uint16_t infoLineWord0 = 0x0555;
     // Run-time state at power-on.
     uint16_t rawTemperature = 400;
-    /// 24-bit camera frame counter of the first frame.
+    /// 24-bit camera frame counter of the first frame; it counts up and
+    /// wraps from 0xFFFFFF to 1 (0 never comes back).
     uint32_t initialFrameCounter = 0;
     /// Seed of the scene and of its fixed-pattern noise.
     uint32_t sceneSeed = 1;
@@ -129,7 +130,7 @@ public:
 
     // --- Scene and timing -------------------------------------------------
     void setRawTemperature(uint16_t raw);
-    /// The 24-bit counter the next frame carries.
+    /// The 24-bit counter the next frame carries (wraps from 0xFFFFFF to 1).
     void setFrameCounter(uint32_t counter);
     /// Uniform illumination at @p level (14-bit DN of an ideal pixel); the
     /// fixed-pattern offset and gain of every pixel still apply.
