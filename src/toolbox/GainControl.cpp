@@ -46,6 +46,16 @@ void fillStretchTable16(uint8_t* table, int low, int high) {
     std::memset(table + end, 255, std::size_t(WordLevels - end));
 }
 
+void fillFloatStretchTable16(uint8_t* table, int low, int high) {
+    // Same shortcut as the double table: single-precision division is
+    // monotonic too and (high - low) / (high - low) is exactly 1.
+    const int first = std::clamp(low, 0, WordLevels);
+    const int end = std::clamp(high + 1, first, WordLevels);
+    std::memset(table, 0, std::size_t(first));
+    stretchRangeFloat(table, first, end, low, high);
+    std::memset(table + end, 255, std::size_t(WordLevels - end));
+}
+
 WindowGainControl::WindowGainControl() : m_histogram(RawLevels, 0), m_table(WordLevels, 0) {}
 
 void WindowGainControl::reset() {
@@ -56,13 +66,7 @@ void WindowGainControl::reset() {
 void WindowGainControl::prepareTable() {
     if (m_low == m_tableLow && m_high == m_tableHigh)
         return;
-    // Same shortcut as the double table: single-precision division is
-    // monotonic too and (high - low) / (high - low) is exactly 1.
-    const int first = std::clamp(m_low, 0, WordLevels);
-    const int end = std::clamp(m_high + 1, first, WordLevels);
-    std::memset(m_table.data(), 0, std::size_t(first));
-    stretchRangeFloat(m_table.data(), first, end, m_low, m_high);
-    std::memset(m_table.data() + end, 255, std::size_t(WordLevels - end));
+    fillFloatStretchTable16(m_table.data(), m_low, m_high);
     m_tableLow = m_low;
     m_tableHigh = m_high;
 }

@@ -41,6 +41,10 @@ Bounds gainBounds(const uint32_t* histogram, int bins, int start);
 /// on, the formula in between.
 void fillStretchTable16(uint8_t* table, int low, int high);
 
+/// The same with the single-precision stretch, (p - low) / (high - low) * 255
+/// rounded half to even and saturated.
+void fillFloatStretchTable16(uint8_t* table, int low, int high);
+
 /**
  * The windowed gain control: each frame is stretched with the bounds measured
  * on the frame before, then the bounds are measured on this frame's window.

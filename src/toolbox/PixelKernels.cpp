@@ -124,18 +124,6 @@ inline uint8_t tableEntry(int i, double mean, double span, double shift, double 
     return uint8_t(int32_t(roundEven(v)));
 }
 
-inline void saturateOne(const uint8_t* in, uint8_t* out, float a, float d) {
-    const float c0 = in[0];
-    const float c1 = in[1];
-    const float c2 = in[2];
-    const float r0 = (c0 * a - (c1 - c2) * d) / 3.0f;
-    const float r1 = (c1 * a - (c0 - c2) * d) / 3.0f;
-    const float r2 = (c2 * a - (c1 - c0) * d) / 3.0f;
-    out[0] = uint8_t(int32_t(roundEven(clampValue(r0, 0.0f, 255.0f))));
-    out[1] = uint8_t(int32_t(roundEven(clampValue(r1, 0.0f, 255.0f))));
-    out[2] = uint8_t(int32_t(roundEven(clampValue(r2, 0.0f, 255.0f))));
-}
-
 } // namespace
 
 XEV_KERNEL
@@ -150,51 +138,101 @@ void demosaicTable(uint8_t* __restrict table, int levels, double mean, double sp
         table[i] = tableEntry(i, mean, span, shift, k, limit);
 }
 
+namespace {
+
+inline int32_t greenBalance(const uint16_t* up2, const uint16_t* up, const uint16_t* row,
+                            const uint16_t* down, const uint16_t* down2, std::size_t c,
+                            int32_t maxLevel) {
+    const int32_t diagonal = (int32_t(up[c - 1]) + up[c + 1] + down[c - 1] + down[c + 1]) >> 2;
+    const uint32_t nine = uint32_t(up2[c - 2]) + up2[c] + up2[c + 2] + row[c - 2] + row[c] +
+                          row[c + 2] + down2[c - 2] + down2[c] + down2[c + 2];
+    int32_t v = int32_t(row[c]) + (diagonal - int32_t(nine / 9u)) / 2;
+    v = v > 0 ? v : 0;
+    return v < maxLevel ? v : maxLevel;
+}
+
+inline void saturatePixel(uint8_t c0, uint8_t c1, uint8_t c2, uint8_t& r0, uint8_t& r1, uint8_t& r2,
+                          float a, float d) {
+    const float f0 = c0, f1 = c1, f2 = c2;
+    r0 = uint8_t(int32_t(roundEven(clampValue((f0 * a - (f1 - f2) * d) / 3.0f, 0.0f, 255.0f))));
+    r1 = uint8_t(int32_t(roundEven(clampValue((f1 * a - (f0 - f2) * d) / 3.0f, 0.0f, 255.0f))));
+    r2 = uint8_t(int32_t(roundEven(clampValue((f2 * a - (f1 - f0) * d) / 3.0f, 0.0f, 255.0f))));
+}
+
+} // namespace
+
 XEV_KERNEL
-void saturateColours(const uint8_t* __restrict in, uint8_t* __restrict out, std::size_t pixels,
-                     float a, float d) {
-    std::size_t p = 0;
-    for (; p + Block <= pixels; p += Block)
+void greenBalanceRow(const uint16_t* __restrict row, std::ptrdiff_t stride,
+                     uint16_t* __restrict out, std::size_t first, std::size_t end, int maxLevel) {
+    const uint16_t* up2 = row - 2 * stride;
+    const uint16_t* up = row - stride;
+    const uint16_t* down = row + stride;
+    const uint16_t* down2 = row + 2 * stride;
+    std::size_t c = first;
+    for (; c + Block <= end; c += Block)
         for (std::size_t j = 0; j < Block; ++j)
-            saturateOne(in + 3 * (p + j), out + 3 * (p + j), a, d);
-    for (; p < pixels; ++p)
-        saturateOne(in + 3 * p, out + 3 * p, a, d);
+            out[c + j] = uint16_t(greenBalance(up2, up, row, down, down2, c + j, maxLevel));
+    for (; c < end; ++c)
+        out[c] = uint16_t(greenBalance(up2, up, row, down, down2, c, maxLevel));
 }
 
 namespace {
 
-inline uint8_t stretchDouble(int p, double low, double high) {
-    const double v = (double(p) - low) / (high - low) * 255.0;
-    return uint8_t(int32_t(roundEven(clampValue(v, 0.0, 255.0))));
-}
-
-inline uint8_t stretchFloat(int p, float low, float span) {
-    const float v = (float(p) - low) / span * 255.0f;
-    return uint8_t(int32_t(roundEven(clampValue(v, 0.0f, 255.0f))));
+/// The same as saturatePixel for |results| < 2^22: rounded by adding and
+/// removing 1.5 * 2^23 (exact half-to-even rounding there), clamped as
+/// integers, which maps onto plain vector min/max.
+inline uint8_t saturateChannel(float c, float x, float y, float a, float d) {
+    constexpr float shift = 12582912.0f; // 1.5 * 2^23
+    const float v = (c * a - (x - y) * d) / 3.0f;
+    int32_t k = int32_t((v + shift) - shift);
+    k = k > 0 ? k : 0;
+    return uint8_t(k < 255 ? k : 255);
 }
 
 } // namespace
+
+XEV_KERNEL
+void saturatePlanes(const uint8_t* __restrict c0, const uint8_t* __restrict c1,
+                    const uint8_t* __restrict c2, uint8_t* __restrict r0, uint8_t* __restrict r1,
+                    uint8_t* __restrict r2, std::size_t count, float a, float d) {
+    // |result| <= 255 (|a| + 2 |d|) / 3: small enough for the integer path
+    // unless the factor is absurd (or not a number).
+    const float bound = 255.0f * (__builtin_fabsf(a) + 2.0f * __builtin_fabsf(d));
+    if (!(bound < 4194304.0f)) {
+        for (std::size_t i = 0; i < count; ++i)
+            saturatePixel(c0[i], c1[i], c2[i], r0[i], r1[i], r2[i], a, d);
+        return;
+    }
+    std::size_t i = 0;
+    for (; i + Block <= count; i += Block)
+        for (std::size_t j = 0; j < Block; ++j) {
+            const float f0 = c0[i + j], f1 = c1[i + j], f2 = c2[i + j];
+            r0[i + j] = saturateChannel(f0, f1, f2, a, d);
+            r1[i + j] = saturateChannel(f1, f0, f2, a, d);
+            r2[i + j] = saturateChannel(f2, f1, f0, a, d);
+        }
+    for (; i < count; ++i)
+        saturatePixel(c0[i], c1[i], c2[i], r0[i], r1[i], r2[i], a, d);
+}
 
 XEV_KERNEL
 void stretchRangeDouble(uint8_t* __restrict table, int first, int end, double low, double high) {
     int p = first;
     for (; p + int(Block) <= end; p += int(Block))
         for (int j = 0; j < int(Block); ++j)
-            table[p + j] = stretchDouble(p + j, low, high);
+            table[p + j] = stretchDoubleValue(p + j, low, high);
     for (; p < end; ++p)
-        table[p] = stretchDouble(p, low, high);
+        table[p] = stretchDoubleValue(p, low, high);
 }
 
 XEV_KERNEL
 void stretchRangeFloat(uint8_t* __restrict table, int first, int end, int low, int high) {
-    const float lowF = float(low);
-    const float span = float(high - low);
     int p = first;
     for (; p + int(Block) <= end; p += int(Block))
         for (int j = 0; j < int(Block); ++j)
-            table[p + j] = stretchFloat(p + j, lowF, span);
+            table[p + j] = stretchFloatValue(p + j, low, high);
     for (; p < end; ++p)
-        table[p] = stretchFloat(p, lowF, span);
+        table[p] = stretchFloatValue(p, low, high);
 }
 
 void sharpenColourMap(const uint8_t* __restrict in, const uint8_t* __restrict blurred,

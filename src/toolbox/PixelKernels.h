@@ -41,11 +41,20 @@ void countHistogram8(const uint8_t* in, std::size_t count, uint32_t* histogram);
 /// rint(k); clamped to 0..255 (NaN gives 0).
 void demosaicTable(uint8_t* table, int levels, double mean, double span, double shift, double k);
 
-/// Saturation of interleaved three-channel pixels in single precision:
-/// c0' = (c0 a - (c1 - c2) d) / 3, c1' = (c1 a - (c0 - c2) d) / 3,
-/// c2' = (c2 a - (c1 - c0) d) / 3, each rounded half to even and clamped to
+/// Green balance of one raw row, for columns first <= c < end (at least two
+/// columns and two rows away from the frame's edges, rows @p stride apart):
+/// clamp(row[c] + ((sum of the four diagonal neighbours) / 4 - (sum of the
+/// nine sites two apart in rows and columns) / 9) / 2, 0, maxLevel) in integer
+/// arithmetic, into out[c].
+void greenBalanceRow(const uint16_t* row, std::ptrdiff_t stride, uint16_t* out, std::size_t first,
+                     std::size_t end, int maxLevel);
+
+/// Saturation of three colour planes in single precision:
+/// r0 = (c0 a - (c1 - c2) d) / 3, r1 = (c1 a - (c0 - c2) d) / 3,
+/// r2 = (c2 a - (c1 - c0) d) / 3, each rounded half to even and clamped to
 /// 0..255.
-void saturateColours(const uint8_t* in, uint8_t* out, std::size_t pixels, float a, float d);
+void saturatePlanes(const uint8_t* c0, const uint8_t* c1, const uint8_t* c2, uint8_t* r0,
+                    uint8_t* r1, uint8_t* r2, std::size_t count, float a, float d);
 
 /// table[p] = rint(clamp((p - low) / (high - low) * 255, 0, 255)) in double
 /// precision, for first <= p < end.
@@ -82,6 +91,19 @@ inline double clampValue(double x, double low, double high) {
 inline float clampValue(float x, float low, float high) {
     x = x > low ? x : low;
     return x < high ? x : high;
+}
+
+/// rint(clamp((p - low) / (high - low) * 255, 0, 255)) in double precision.
+inline uint8_t stretchDoubleValue(int p, double low, double high) {
+    const double v = (double(p) - low) / (high - low) * 255.0;
+    return uint8_t(int32_t(roundEven(clampValue(v, 0.0, 255.0))));
+}
+
+/// (p - low) / (high - low) * 255 in single precision, rounded half to even
+/// and saturated to a byte.
+inline uint8_t stretchFloatValue(int p, int low, int high) {
+    const float v = (float(p) - float(low)) / float(high - low) * 255.0f;
+    return uint8_t(int32_t(roundEven(clampValue(v, 0.0f, 255.0f))));
 }
 
 } // namespace detail

@@ -55,31 +55,22 @@ struct XEVDemosaicing::State {
     cv::Mat raw;
     cv::Mat mosaic;
     cv::Mat colour;
+    /// Green-balanced values of the current row.
+    std::vector<uint16_t> balanced;
+    /// The colour image split into planes, and the saturated planes.
+    cv::Mat planes[3];
+    cv::Mat saturated[3];
     Channel channels[3];
 };
 
 namespace {
 
-/// One mosaic site. Green sites take the balance correction from their four
-/// diagonal neighbours and the nine same-colour sites two apart.
+/// One mosaic site: green sites take their balanced value, the others their
+/// raw value (values beyond the level count would index past the tables).
 template <bool Green>
-inline void mosaicSite(const uint16_t* row, std::ptrdiff_t stride, int c, int maxLevel,
+inline void mosaicSite(const uint16_t* row, const uint16_t* balanced, int c, int maxLevel,
                        uint64_t& sum, uint32_t* histogram, const uint8_t* table, uint8_t* out) {
-    int v;
-    if (Green) {
-        const uint16_t* up = row - stride;
-        const uint16_t* down = row + stride;
-        const uint16_t* up2 = row - 2 * stride;
-        const uint16_t* down2 = row + 2 * stride;
-        const int diagonal = (up[c - 1] + up[c + 1] + down[c - 1] + down[c + 1]) >> 2;
-        const int nine = up2[c - 2] + up2[c] + up2[c + 2] + row[c - 2] + row[c] + row[c + 2] +
-                         down2[c - 2] + down2[c] + down2[c + 2];
-        v = row[c] + (diagonal - nine / 9) / 2;
-        v = std::clamp(v, 0, maxLevel);
-    } else {
-        // Values beyond the level count would index past the tables.
-        v = std::min<int>(row[c], maxLevel);
-    }
+    const int v = Green ? int(balanced[c]) : std::min<int>(row[c], maxLevel);
     sum += uint32_t(v);
     ++histogram[v];
     *out = table[v];
@@ -93,19 +84,19 @@ struct SiteChannel {
 };
 
 template <bool GreenEven>
-void mosaicRow(const uint16_t* row, std::ptrdiff_t stride, int width, int maxLevel,
+void mosaicRow(const uint16_t* row, const uint16_t* balanced, int width, int maxLevel,
                SiteChannel& even, SiteChannel& odd, uint8_t* out) {
     uint64_t evenSum = 0, oddSum = 0;
     const int end = width - Border; // columns Border .. width - Border - 1
     int c = Border;
     for (; c + 1 < end; c += 2) {
-        mosaicSite<GreenEven>(row, stride, c, maxLevel, evenSum, even.histogram, even.table,
+        mosaicSite<GreenEven>(row, balanced, c, maxLevel, evenSum, even.histogram, even.table,
                               out + (c - Border));
-        mosaicSite<!GreenEven>(row, stride, c + 1, maxLevel, oddSum, odd.histogram, odd.table,
+        mosaicSite<!GreenEven>(row, balanced, c + 1, maxLevel, oddSum, odd.histogram, odd.table,
                                out + (c + 1 - Border));
     }
     if (c < end)
-        mosaicSite<GreenEven>(row, stride, c, maxLevel, evenSum, even.histogram, even.table,
+        mosaicSite<GreenEven>(row, balanced, c, maxLevel, evenSum, even.histogram, even.table,
                               out + (c - Border));
     even.sum += evenSum;
     odd.sum += oddSum;
@@ -138,6 +129,11 @@ XEVDemosaicing::XEVDemosaicing(int width, int height, float saturation, Epattern
     s.raw.create(height, width, CV_16UC1);
     s.mosaic.create(height - 2 * Border, width - 2 * Border, CV_8UC1);
     s.colour.create(height - 2 * Border, width - 2 * Border, CV_8UC3);
+    s.balanced.assign(std::size_t(width), 0);
+    for (int c = 0; c < 3; ++c) {
+        s.planes[c].create(height - 2 * Border, width - 2 * Border, CV_8UC1);
+        s.saturated[c].create(height - 2 * Border, width - 2 * Border, CV_8UC1);
+    }
     for (State::Channel& channel : s.channels) {
         channel.histogram.assign(std::size_t(s.levels), 0);
         channel.table.assign(std::size_t(s.levels), 0);
@@ -239,29 +235,32 @@ bool XEVDemosaicing::process(const cv::Mat& frame, cv::Mat& out, const XEVFrameI
         const int oddChannel = channelOf(labels[Border + 1]);
         uint8_t* mosaic = s.mosaic.ptr<uint8_t>(r - Border);
         const uint16_t* row = raw->ptr<uint16_t>(r);
+        // Balanced values for every column, in one vector pass; the site
+        // loop takes them at the green sites only.
+        detail::greenBalanceRow(row, stride, s.balanced.data(), Border,
+                                std::size_t(s.width - Border), maxLevel);
         if (evenChannel == 1)
-            mosaicRow<true>(row, stride, s.width, maxLevel, sites[evenChannel], sites[oddChannel],
-                            mosaic);
+            mosaicRow<true>(row, s.balanced.data(), s.width, maxLevel, sites[evenChannel],
+                            sites[oddChannel], mosaic);
         else
-            mosaicRow<false>(row, stride, s.width, maxLevel, sites[evenChannel], sites[oddChannel],
-                             mosaic);
+            mosaicRow<false>(row, s.balanced.data(), s.width, maxLevel, sites[evenChannel],
+                             sites[oddChannel], mosaic);
     }
     for (int c = 0; c < 3; ++c)
         s.channels[c].sum = sites[c].sum;
 
     cv::cvtColor(s.mosaic, s.colour, s.code);
 
+    // Saturation on planes, where it vectorises; the planes are reused.
     out.create(s.height - 2 * Border, s.width - 2 * Border, CV_8UC3);
     const float a = 2.0f * s.saturation + 1.0f;
     const float d = s.saturation - 1.0f;
-    if (out.isContinuous()) {
-        detail::saturateColours(s.colour.ptr<uint8_t>(0), out.ptr<uint8_t>(0), s.colour.total(), a,
-                                d);
-    } else {
-        for (int r = 0; r < out.rows; ++r)
-            detail::saturateColours(s.colour.ptr<uint8_t>(r), out.ptr<uint8_t>(r),
-                                    std::size_t(out.cols), a, d);
-    }
+    cv::split(s.colour, s.planes);
+    detail::saturatePlanes(s.planes[0].ptr<uint8_t>(0), s.planes[1].ptr<uint8_t>(0),
+                           s.planes[2].ptr<uint8_t>(0), s.saturated[0].ptr<uint8_t>(0),
+                           s.saturated[1].ptr<uint8_t>(0), s.saturated[2].ptr<uint8_t>(0),
+                           s.colour.total(), a, d);
+    cv::merge(s.saturated, 3, out);
 
     // Statistics for the next frame, smoothed over three frames.
     const int siteCount = int(s.mosaic.total());

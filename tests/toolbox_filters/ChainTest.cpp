@@ -129,7 +129,10 @@ TEST(FilterChain, WindowGainControlAndDemosaicingThroughRealFifos) {
     EXPECT_EQ(colour.frame(0).type(), CV_8UC3);
 
     // A new frame size resets the window gain control; demosaicing drops it.
+    // (A format change of the source drops what its readers have not read
+    // yet, so each frame is awaited before the next change.)
     writeFrame(source, cv::Mat(34, 48, CV_16UC1, cv::Scalar(5000)), 3);
+    ASSERT_TRUE(XEVTest::waitUntil([&] { return grey.count() == 3; }));
     writeFrame(source, frame, 4);
     ASSERT_TRUE(XEVTest::waitUntil([&] { return grey.count() == 4 && colour.count() == 3; }));
     EXPECT_EQ(grey.frame(2).at<uint8_t>(0, 0), 78);

@@ -5,6 +5,8 @@
 #include "XEVAutomaticGainControl.h"
 #include "XEVException.h"
 #include "XEVManualAGC.h"
+#include "toolbox/GainControl.h"
+#include "toolbox/PixelKernels.h"
 
 #include <gtest/gtest.h>
 
@@ -370,4 +372,38 @@ TEST(ManualAGC, RandomFramesMatchTheFormulaAndOtherTypesGetNoPixelWork) {
     cv::Mat untouched(5, 6, CV_8UC1, cv::Scalar(77));
     ASSERT_TRUE(agc.process(cv::Mat(5, 6, CV_32FC1, cv::Scalar(5000)), untouched, XEVFrameInfo()));
     EXPECT_EQ(cv::countNonZero(untouched != 77), 0);
+}
+
+TEST(StretchTables, MatchTheFormulaOnEveryValue) {
+    // Every 16-bit value, including the exact ties (x.5) of round bounds.
+    namespace d = XEVLibrary::XEVToolBox::detail;
+    std::vector<uint8_t> table(65536);
+    const std::pair<double, double> doubles[] = {
+        {0, 16383},     {1000, 1300}, {1000, 2000},      {5000, 5300},
+        {0, 300},       {123, 16683}, {1234.5, 9876.25}, {2000, 1000},
+        {0.1, 0.2},     {-5, 70000},  {1e9, 1e9 + 1},    {3, 4},
+        {16382, 16682}, {0, 510},     {7, 517},          {100.3, 65535.7}};
+    for (const auto& b : doubles) {
+        d::stretchRangeDouble(table.data(), 0, 65536, b.first, b.second);
+        int wrong = 0;
+        for (int i = 0; i < 65536; ++i)
+            wrong += table[std::size_t(i)] != referenceStretch(i, b.first, b.second);
+        EXPECT_EQ(wrong, 0) << b.first << " .. " << b.second;
+    }
+    // Integer bounds: tables filled only between the bounds.
+    const std::pair<int, int> ints[] = {{0, 16383},     {1000, 1300}, {1000, 2000}, {0, 510},
+                                        {16383, 16683}, {7, 517},     {200, 16382}, {0, 1},
+                                        {65000, 65300}, {-10, 290}};
+    for (const auto& b : ints) {
+        d::fillStretchTable16(table.data(), b.first, b.second);
+        int wrong = 0;
+        for (int i = 0; i < 65536; ++i)
+            wrong += table[std::size_t(i)] != referenceStretch(i, b.first, b.second);
+        EXPECT_EQ(wrong, 0) << "double " << b.first << " .. " << b.second;
+        d::fillFloatStretchTable16(table.data(), b.first, b.second);
+        wrong = 0;
+        for (int i = 0; i < 65536; ++i)
+            wrong += table[std::size_t(i)] != referenceFloatStretch(i, b.first, b.second);
+        EXPECT_EQ(wrong, 0) << "float " << b.first << " .. " << b.second;
+    }
 }
