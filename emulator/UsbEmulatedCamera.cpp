@@ -181,8 +181,9 @@ struct XEVUsbEmulatedCamera::State {
         timing = decodeRegisters(config, registers);
         if (timing.triggerMode != oldTrigger)
             triggered = 0;
-        // Register 13 fires a burst of ((12 >> 5) + 1) frames in soft trigger mode.
-        if (address == 13 && timing.triggerMode == 3 && triggered == 0) {
+        // Register 13 cleared fires a burst of ((12 >> 5) + 1) frames in soft
+        // trigger mode (a burst under way ignores it).
+        if (address == 13 && value == 0 && timing.triggerMode == 3 && triggered == 0) {
             triggered = ((registers[12] >> 5) & 7) + 1;
             nextFrame = std::max(nextFrame, Clock::now());
         }

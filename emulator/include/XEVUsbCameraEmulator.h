@@ -115,8 +115,20 @@ enum class XEVUsbPacing {
 /**
  * An emulated USB camera: its standard and vendor control requests, its 16
  * registers, its bulk stream of frames with info line, its synthetic scene and
- * faults on demand. Plug it on an XEVUsbEmulatedBus to make it visible to the
- * library, or drive it directly (controlTransfer / bulkRead) from a usbfs
+ * faults on demand.
+ *
+ * Registers: 0 = mode (bits 0-1), trigger mode (bits 3-4: 1 input, 3 soft),
+ * bits 5 and 6 both set for the identification stream (info line only),
+ * pixel depth (bit 7: 8 bits); 1 = pixel clock (and integration mode, bit 5);
+ * 3, 4 = exposure; 5, 6 = coarse and fine frame period (12 = its high bits on
+ * cameras with extended frame rates); 7, 8, 9, 10 = first column / 4, columns
+ * / 8, first line / 4, lines / 8. In soft trigger mode, writing 0 to register
+ * 13 fires a burst of ((register 12 >> 5) + 1) frames. Frames stream from
+ * request 0xD0 to 0xD1 (in trigger modes, only on triggers): each bulk read of
+ * S bytes returns the image, the info line (header, reference id, sensor
+ * size, firmware, raw temperature, 24-bit counter, serial words 50-52,
+ * capacity words 53-54) and zero padding up to S, never more. Plug it on an XEVUsbEmulatedBus to
+ * make it visible to the library, or drive it directly (controlTransfer / bulkRead) from a usbfs
  * emulation. All members are thread-safe.
  */
 class XEVUsbEmulatedCamera {

@@ -332,12 +332,16 @@ TEST_F(PluggedCamera, LateReaderSeesTheCounterJump) {
     vendor(*camera, 0xD0);
     const int size = 65 * 128;
     Read r = read(*camera, size);
+    const auto firstTime = Clock::now();
     const uint32_t first = word(r.data, 64 * 64 * 2, 14);
     std::this_thread::sleep_for(std::chrono::microseconds(int(period * 5.5)));
     r = read(*camera, size);
+    const double elapsed =
+        std::chrono::duration<double, std::micro>(Clock::now() - firstTime).count();
     const uint32_t second = word(r.data, 64 * 64 * 2, 14);
+    // Every period that passed shows in the counter, however late the reader woke.
     EXPECT_GE(second - first, 5u);
-    EXPECT_LE(second - first, 7u);
+    EXPECT_LE(double(second - first), elapsed / period + 1.0);
 }
 
 TEST_F(PluggedCamera, SoftTriggerBurstOfRegisters12And13) {
@@ -345,6 +349,8 @@ TEST_F(PluggedCamera, SoftTriggerBurstOfRegisters12And13) {
     camera->setPacing(XEVUsbPacing::Fastest);
     writeRegisters(*camera, {{0, 0x18}, {8, 8}, {10, 1}});
     const int size = 9 * 128;
+    EXPECT_EQ(UsbError::Timeout, read(*camera, size, 30).result);
+    writeRegisters(*camera, {{12, 2 << 5}, {13, 0xC2}}); // not a trigger
     EXPECT_EQ(UsbError::Timeout, read(*camera, size, 30).result);
     writeRegisters(*camera, {{12, 2 << 5}, {13, 0}}); // three frames
     for (int i = 0; i < 3; ++i)
