@@ -16,6 +16,9 @@ install(TARGETS ${XEV_INSTALL_TARGETS} EXPORT XEVLibraryTargets
         RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(DIRECTORY ${CMAKE_CURRENT_SOURCE_DIR}/include/
         DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/XEVLibrary FILES_MATCHING PATTERN "*.h")
+# The discovery record the GigE descriptor derives from.
+install(FILES ${CMAKE_CURRENT_SOURCE_DIR}/Gige/DeviceInfo.h
+        DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/XEVLibrary/Gige)
 install(EXPORT XEVLibraryTargets NAMESPACE XEVLibrary:: DESTINATION ${XEV_CMAKE_DIR})
 
 configure_package_config_file(${CMAKE_CURRENT_SOURCE_DIR}/cmake/XEVLibraryConfig.cmake.in

@@ -1,0 +1,219 @@
+#include "UsbDeviceFixture.h"
+
+#include <future>
+
+using namespace XEVTest;
+
+namespace {
+
+/// Runs @p action on another thread; false when it did not end in time.
+bool endsInTime(const std::function<void()>& action,
+                std::chrono::milliseconds deadline = DefaultDeadline) {
+    auto done = std::async(std::launch::async, action);
+    if (done.wait_for(deadline) != std::future_status::ready)
+        return false;
+    done.get();
+    return true;
+}
+
+std::vector<uint64_t> sequence(uint64_t first, uint64_t last) {
+    std::vector<uint64_t> numbers;
+    for (uint64_t n = first; n <= last; ++n)
+        numbers.push_back(n);
+    return numbers;
+}
+
+} // namespace
+
+TEST_F(UsbDeviceTest, CapturesExactlyNFramesWithInfoLineData) {
+    auto camera = plug(kestrelConfig());
+    camera->setFrameCounter(0xFFFFFD);
+    XEVDeviceUsb* device = open();
+    FrameRecorder recorder;
+    *device << recorder;
+    device->captureNFrames(6);
+    bool completed = false;
+    ASSERT_TRUE(endsInTime([&] { completed = device->waitEndCapture(-1); }));
+    EXPECT_TRUE(completed);
+    EXPECT_FALSE(device->isCapturing());
+    // The camera counter wraps after 0xFFFFFF: numbering goes on.
+    EXPECT_EQ(recorder.frameNumbers(), sequence(1, 6));
+    // Kestrel with TEC: (raw - 0xD81) * -0.1462 for raw = 0xD81 - 103.
+    for (float t : recorder.frameTemperatures())
+        EXPECT_NEAR(t, 15.0586, 1e-3);
+
+    // A second capture numbers from 1 again.
+    device->captureNFrames(3);
+    ASSERT_TRUE(endsInTime([&] { device->waitEndCapture(-1); }));
+    EXPECT_EQ(recorder.count(), 9u);
+    EXPECT_EQ(recorder.frameNumbers().back(), 3u);
+}
+
+TEST_F(UsbDeviceTest, TemperatureOfCamerasWithoutCoolerIsSigned) {
+    XEVUsbCameraConfig config = XEVUsbCameraConfig::forModel(UsbModel::Heron, UsbLink::USB3);
+    config.rawTemperature = 0xFF0; // -16 in 12-bit two's complement
+    auto camera = plug(config);
+    XEVDeviceUsb* device = open();
+    FrameRecorder recorder;
+    *device << recorder;
+    device->captureNFrames(2);
+    ASSERT_TRUE(endsInTime([&] { device->waitEndCapture(-1); }));
+    ASSERT_EQ(recorder.count(), 2u);
+    EXPECT_FLOAT_EQ(recorder.frameTemperatures()[0], -1.0f);
+    camera->setRawTemperature(400);
+    device->captureNFrames(1);
+    ASSERT_TRUE(endsInTime([&] { device->waitEndCapture(-1); }));
+    EXPECT_FLOAT_EQ(recorder.frameTemperatures().back(), 25.0f);
+}
+
+TEST_F(UsbDeviceTest, SlowObserverStillEndsTheCapture) {
+    plug(kestrelConfig());
+    XEVDeviceUsb* device = open(0, 4);
+    FrameRecorder slow, fast;
+    slow.delay = std::chrono::milliseconds(15);
+    *device << slow;
+    *device << fast;
+    device->captureNFrames(40);
+    bool completed = false;
+    ASSERT_TRUE(endsInTime([&] { completed = device->waitEndCapture(-1); }));
+    EXPECT_TRUE(completed);
+    EXPECT_EQ(fast.frameNumbers().back(), 40u);
+    // The slow observer lost frames but read the capture's last one.
+    EXPECT_LT(slow.count(), 40u);
+    EXPECT_EQ(slow.frameNumbers().back(), 40u);
+}
+
+TEST_F(UsbDeviceTest, WaitEndCaptureWithATimeLimit) {
+    auto camera = plug(kestrelConfig());
+    XEVDeviceUsb* device = open();
+    FrameRecorder recorder;
+    *device << recorder;
+    device->start();
+    ASSERT_TRUE(waitUntil([&] { return recorder.count() >= 3; }));
+    bool completed = true;
+    ASSERT_TRUE(endsInTime([&] { completed = device->waitEndCapture(10); }));
+    EXPECT_FALSE(completed); // an unlimited capture is stopped
+    EXPECT_FALSE(device->isCapturing());
+
+    device->captureNFrames(2);
+    ASSERT_TRUE(endsInTime([&] { completed = device->waitEndCapture(2000); }));
+    EXPECT_TRUE(completed);
+    device->start();
+    device->stop(false);
+    EXPECT_FALSE(device->isCapturing());
+}
+
+TEST_F(UsbDeviceTest, RefusedCaptures) {
+    plug(kestrelConfig(UsbCapacity::Present | UsbCapacity::SoftTrigger));
+    XEVDeviceUsb* device = open();
+    EXPECT_EQ(messageOf([&] { device->captureNFrames(0); }),
+              "Error : For XEVDevice(Kestrel), you can't ask for capture n(0) frames, cause n<1.");
+    device->setParamValueOf("Trigger Mode", "Soft", true);
+    EXPECT_EQ(messageOf([&] { device->start(); }),
+              "Error : You cannot call 'start' in soft trigger mode. Call 'captureNFrames' instead "
+              "or choose another trigger mode");
+    EXPECT_EQ(messageOf([&] { device->captureNFrames(9); }),
+              "Error : In Soft Trigger mode the number of queried frames must be between 1 and 8 "
+              "inclusive.");
+}
+
+TEST_F(UsbDeviceTest, SoftTriggerAsksForABurstAfterEachRead) {
+    auto camera = plug(kestrelConfig(UsbCapacity::Present | UsbCapacity::SoftTrigger));
+    XEVDeviceUsb* device = open();
+    FrameRecorder recorder;
+    *device << recorder;
+    device->setParamValueOf("Trigger Mode", "Soft", true);
+    camera->clearEvents();
+    device->captureNFrames(8);
+    ASSERT_TRUE(endsInTime([&] { device->waitEndCapture(-1); }));
+    EXPECT_EQ(recorder.count(), 8u);
+    bool sawBurst = false;
+    for (const auto& event : camera->vendorRequests())
+        sawBurst = sawBurst || (event.request == 0xD6 &&
+                                event.data == std::vector<uint8_t>{0xE0, 12, 0x00, 13});
+    EXPECT_TRUE(sawBurst);
+}
+
+TEST_F(UsbDeviceTest, CaptureForDurationFollowsTheAppliedRate) {
+    auto camera = plug(XEVUsbCameraConfig::forModel(UsbModel::Heron, UsbLink::USB3));
+    XEVDeviceUsb* device = open();
+    device->setFps(50.0, true);
+    FrameRecorder recorder;
+    *device << recorder;
+    device->captureForDuration(100); // ceil(0.1 s * 50 fps) = 5 frames
+    ASSERT_TRUE(endsInTime([&] { device->waitEndCapture(-1); }));
+    EXPECT_EQ(recorder.count(), 5u);
+    EXPECT_EQ(messageOf([&] { device->captureForDuration(0); }),
+              "Error : For XEVDevice(Heron), you can't ask for capture n(0) frames, cause n<1.");
+}
+
+TEST_F(UsbDeviceTest, DeliveredRateMatchesTheRequestedRate) {
+    auto camera = plug(XEVUsbCameraConfig::forModel(UsbModel::Heron, UsbLink::USB3));
+    camera->setPacing(XEVUsbPacing::Registers);
+    XEVDeviceUsb* device = open();
+    device->setFps(40.0, true);
+    std::vector<std::chrono::steady_clock::time_point> arrivals;
+    std::mutex lock;
+    class Clocked : public XEVObserver {
+    public:
+        Clocked(std::vector<std::chrono::steady_clock::time_point>& times, std::mutex& m)
+            : m_times(times), m_lock(m) {}
+        void onNewFrame(const cv::Mat&, const XEVFrameInfo&) override {
+            std::lock_guard<std::mutex> guard(m_lock);
+            m_times.push_back(std::chrono::steady_clock::now());
+        }
+        std::vector<std::chrono::steady_clock::time_point>& m_times;
+        std::mutex& m_lock;
+    } clocked(arrivals, lock);
+    *device << clocked;
+    device->captureNFrames(21);
+    ASSERT_TRUE(endsInTime([&] { device->waitEndCapture(-1); }));
+    std::lock_guard<std::mutex> guard(lock);
+    ASSERT_EQ(arrivals.size(), 21u);
+    const double seconds = std::chrono::duration<double>(arrivals.back() - arrivals[1]).count();
+    EXPECT_NEAR(19.0 / seconds, 40.0, 4.0);
+}
+
+TEST_F(UsbDeviceTest, BrokenFramesAreNeverCommitted) {
+    auto camera = plug(kestrelConfig());
+    XEVDeviceUsb* device = open();
+    FrameRecorder recorder;
+    *device << recorder;
+    camera->breakInfoLineInFrame(3);
+    device->captureNFrames(5);
+    ASSERT_TRUE(endsInTime([&] { device->waitEndCapture(-1); }));
+    // The third frame's counter is spent: numbering shows the gap.
+    const auto numbers = recorder.frameNumbers();
+    ASSERT_FALSE(numbers.empty());
+    EXPECT_EQ(std::count(numbers.begin(), numbers.end(), 3u), 0);
+    EXPECT_EQ(numbers.back(), 5u);
+
+    camera->injectShortReads(2, 4096);
+    camera->injectBulkErrors(2, UsbError::IO);
+    camera->injectEmptyReads(2);
+    device->captureNFrames(4);
+    ASSERT_TRUE(endsInTime([&] { device->waitEndCapture(-1); }));
+    EXPECT_EQ(recorder.frameNumbers().back(), 4u);
+}
+
+TEST_F(UsbDeviceTest, UnpluggedCameraIsReportedAndRefused) {
+    auto camera = plug(kestrelConfig());
+    XEVDeviceUsb* device = open();
+    ConfigLog log;
+    log.connectTo(*device);
+    FrameRecorder recorder;
+    *device << recorder;
+    device->start();
+    ASSERT_TRUE(waitUntil([&] { return recorder.count() >= 2; }));
+    m_bus.unplug(camera);
+    ASSERT_TRUE(waitUntil([&] { return log.disconnected.load(); }));
+    EXPECT_FALSE(device->isConnected());
+    EXPECT_FALSE(device->isCapturing());
+    EXPECT_EQ(messageOf([&] { device->start(); }), "Error : XEVDevice(Kestrel) is disconnected.");
+    EXPECT_EQ(messageOf([&] { device->updateConfig(true); }),
+              "Error : XEVDevice(Kestrel) is disconnected.");
+    EXPECT_EQ(messageOf([&] { device->waitEndCapture(-1); }),
+              "Error : XEVDevice(Kestrel) is disconnected.");
+    // Reads of the register images still work.
+    EXPECT_EQ(device->paramStrValueOf("Exposure Time"), "2ms");
+}
