@@ -26,8 +26,8 @@ public:
     void onNewFrame(const cv::Mat& frame, const XEVFrameInfo& info) override;
 
     /// The work of one frame into @p out (created when its size or type
-    /// differ). Always produces a frame; only 16-bit and 8-bit single-channel
-    /// input is stretched.
+    /// differ). Produces a frame for every two-dimensional image; only 16-bit
+    /// and 8-bit single-channel input is stretched.
     bool process(const cv::Mat& frame, cv::Mat& out, const XEVFrameInfo& info);
 
     double low() const { return m_low; }

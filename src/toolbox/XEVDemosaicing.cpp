@@ -249,18 +249,22 @@ bool XEVDemosaicing::process(const cv::Mat& frame, cv::Mat& out, const XEVFrameI
     for (int c = 0; c < 3; ++c)
         s.channels[c].sum = sites[c].sum;
 
-    cv::cvtColor(s.mosaic, s.colour, s.code);
-
-    // Saturation on planes, where it vectorises; the planes are reused.
     out.create(s.height - 2 * Border, s.width - 2 * Border, CV_8UC3);
-    const float a = 2.0f * s.saturation + 1.0f;
-    const float d = s.saturation - 1.0f;
-    cv::split(s.colour, s.planes);
-    detail::saturatePlanes(s.planes[0].ptr<uint8_t>(0), s.planes[1].ptr<uint8_t>(0),
-                           s.planes[2].ptr<uint8_t>(0), s.saturated[0].ptr<uint8_t>(0),
-                           s.saturated[1].ptr<uint8_t>(0), s.saturated[2].ptr<uint8_t>(0),
-                           s.colour.total(), a, d);
-    cv::merge(s.saturated, 3, out);
+    if (s.saturation == 1.0f) {
+        // a = 3 and d = 0: every channel comes out unchanged, exactly.
+        cv::cvtColor(s.mosaic, out, s.code);
+    } else {
+        // Saturation on planes, where it vectorises; the planes are reused.
+        cv::cvtColor(s.mosaic, s.colour, s.code);
+        const float a = 2.0f * s.saturation + 1.0f;
+        const float d = s.saturation - 1.0f;
+        cv::split(s.colour, s.planes);
+        detail::saturatePlanes(s.planes[0].ptr<uint8_t>(0), s.planes[1].ptr<uint8_t>(0),
+                               s.planes[2].ptr<uint8_t>(0), s.saturated[0].ptr<uint8_t>(0),
+                               s.saturated[1].ptr<uint8_t>(0), s.saturated[2].ptr<uint8_t>(0),
+                               s.colour.total(), a, d);
+        cv::merge(s.saturated, 3, out);
+    }
 
     // Statistics for the next frame, smoothed over three frames.
     const int siteCount = int(s.mosaic.total());

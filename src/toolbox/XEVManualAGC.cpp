@@ -34,9 +34,9 @@ void XEVManualAGC::onNewFrame(const cv::Mat& frame, const XEVFrameInfo& info) {
 }
 
 bool XEVManualAGC::process(const cv::Mat& frame, cv::Mat& out, const XEVFrameInfo&) {
-    out.create(frame.rows, frame.cols, CV_8UC1);
     if (frame.dims != 2)
-        return true;
+        return false;
+    out.create(frame.rows, frame.cols, CV_8UC1);
     if (frame.type() == CV_16UC1) {
         const uint8_t* table = m_table16.data();
         detail::forEachSpan<uint16_t, uint8_t>(
