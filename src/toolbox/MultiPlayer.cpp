@@ -21,6 +21,9 @@ namespace {
 // window: a stuck window system must not hang the caller.
 constexpr std::chrono::milliseconds CloseDeadline{2000};
 
+// How often open windows are served while no frame comes.
+constexpr std::chrono::milliseconds IdlePoll{50};
+
 constexpr int ConnectAttempts = 4;
 constexpr std::chrono::milliseconds ConnectRetryDelay{25};
 
@@ -221,7 +224,21 @@ void MultiPlayer::displayLoop() {
     const cv::Mat initial(255, 255, CV_8UC1, cv::Scalar(128));
     std::unique_lock<std::mutex> lock(m_lock);
     for (;;) {
-        m_wake.wait(lock, [this] { return m_queueHead < m_queue.size(); });
+        const auto hasWork = [this] { return m_queueHead < m_queue.size(); };
+        if (m_openCount == 0) {
+            m_wake.wait(lock, hasWork);
+        } else if (!m_wake.wait_for(lock, IdlePoll, hasWork)) {
+            // No frames: keep open windows answering the window system
+            // (repaints, moves) while the stream is paused.
+            lock.unlock();
+            try {
+                cv::waitKey(1);
+            } catch (...) {
+                reportDisplayError("polling the window system", "");
+            }
+            lock.lock();
+            continue;
+        }
         const Entry entry = m_queue[m_queueHead++];
         if (m_queueHead == m_queue.size()) {
             // Drained: keep the capacity, so that steady showing allocates nothing.
