@@ -140,13 +140,11 @@ void demosaicTable(uint8_t* __restrict table, int levels, double mean, double sp
 
 namespace {
 
-inline int32_t greenBalance(const uint16_t* up2, const uint16_t* up, const uint16_t* row,
-                            const uint16_t* down, const uint16_t* down2, std::size_t c,
-                            int32_t maxLevel) {
-    const int32_t diagonal = (int32_t(up[c - 1]) + up[c + 1] + down[c - 1] + down[c + 1]) >> 2;
-    const uint32_t nine = uint32_t(up2[c - 2]) + up2[c] + up2[c + 2] + row[c - 2] + row[c] +
-                          row[c + 2] + down2[c - 2] + down2[c] + down2[c + 2];
-    int32_t v = int32_t(row[c]) + (diagonal - int32_t(nine / 9u)) / 2;
+inline int32_t greenBalance(const uint16_t* row, const uint32_t* vertical, const uint32_t* diagonal,
+                            std::size_t c, int32_t maxLevel) {
+    const int32_t corners = int32_t((diagonal[c - 1] + diagonal[c + 1]) >> 2);
+    const uint32_t nine = vertical[c - 2] + vertical[c] + vertical[c + 2];
+    int32_t v = int32_t(row[c]) + (corners - int32_t(nine / 9u)) / 2;
     v = v > 0 ? v : 0;
     return v < maxLevel ? v : maxLevel;
 }
@@ -163,17 +161,30 @@ inline void saturatePixel(uint8_t c0, uint8_t c1, uint8_t c2, uint8_t& r0, uint8
 
 XEV_KERNEL
 void greenBalanceRow(const uint16_t* __restrict row, std::ptrdiff_t stride,
-                     uint16_t* __restrict out, std::size_t first, std::size_t end, int maxLevel) {
-    const uint16_t* up2 = row - 2 * stride;
-    const uint16_t* up = row - stride;
-    const uint16_t* down = row + stride;
-    const uint16_t* down2 = row + 2 * stride;
-    std::size_t c = first;
+                     uint16_t* __restrict out, std::size_t first, std::size_t end, int maxLevel,
+                     uint32_t* __restrict vertical, uint32_t* __restrict diagonal) {
+    const uint16_t* __restrict up2 = row - 2 * stride;
+    const uint16_t* __restrict up = row - stride;
+    const uint16_t* __restrict down = row + stride;
+    const uint16_t* __restrict down2 = row + 2 * stride;
+    // Column sums shared by neighbouring sites: the three same-colour rows and
+    // the two diagonal rows.
+    std::size_t c = first - 2;
+    for (; c + Block <= end + 2; c += Block)
+        for (std::size_t j = 0; j < Block; ++j) {
+            vertical[c + j] = uint32_t(up2[c + j]) + row[c + j] + down2[c + j];
+            diagonal[c + j] = uint32_t(up[c + j]) + down[c + j];
+        }
+    for (; c < end + 2; ++c) {
+        vertical[c] = uint32_t(up2[c]) + row[c] + down2[c];
+        diagonal[c] = uint32_t(up[c]) + down[c];
+    }
+    c = first;
     for (; c + Block <= end; c += Block)
         for (std::size_t j = 0; j < Block; ++j)
-            out[c + j] = uint16_t(greenBalance(up2, up, row, down, down2, c + j, maxLevel));
+            out[c + j] = uint16_t(greenBalance(row, vertical, diagonal, c + j, maxLevel));
     for (; c < end; ++c)
-        out[c] = uint16_t(greenBalance(up2, up, row, down, down2, c, maxLevel));
+        out[c] = uint16_t(greenBalance(row, vertical, diagonal, c, maxLevel));
 }
 
 namespace {

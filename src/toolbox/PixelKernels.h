@@ -45,9 +45,10 @@ void demosaicTable(uint8_t* table, int levels, double mean, double span, double 
 /// columns and two rows away from the frame's edges, rows @p stride apart):
 /// clamp(row[c] + ((sum of the four diagonal neighbours) / 4 - (sum of the
 /// nine sites two apart in rows and columns) / 9) / 2, 0, maxLevel) in integer
-/// arithmetic, into out[c].
+/// arithmetic, into out[c]. @p vertical and @p diagonal are scratch rows of
+/// at least end + 2 values.
 void greenBalanceRow(const uint16_t* row, std::ptrdiff_t stride, uint16_t* out, std::size_t first,
-                     std::size_t end, int maxLevel);
+                     std::size_t end, int maxLevel, uint32_t* vertical, uint32_t* diagonal);
 
 /// Saturation of three colour planes in single precision:
 /// r0 = (c0 a - (c1 - c2) d) / 3, r1 = (c1 a - (c0 - c2) d) / 3,

@@ -57,6 +57,7 @@ struct XEVDemosaicing::State {
     cv::Mat colour;
     /// Green-balanced values of the current row.
     std::vector<uint16_t> balanced;
+    std::vector<uint32_t> columnSums;
     /// The colour image split into planes, and the saturated planes.
     cv::Mat planes[3];
     cv::Mat saturated[3];
@@ -130,6 +131,7 @@ XEVDemosaicing::XEVDemosaicing(int width, int height, float saturation, Epattern
     s.mosaic.create(height - 2 * Border, width - 2 * Border, CV_8UC1);
     s.colour.create(height - 2 * Border, width - 2 * Border, CV_8UC3);
     s.balanced.assign(std::size_t(width), 0);
+    s.columnSums.assign(2 * std::size_t(width), 0);
     for (int c = 0; c < 3; ++c) {
         s.planes[c].create(height - 2 * Border, width - 2 * Border, CV_8UC1);
         s.saturated[c].create(height - 2 * Border, width - 2 * Border, CV_8UC1);
@@ -238,7 +240,8 @@ bool XEVDemosaicing::process(const cv::Mat& frame, cv::Mat& out, const XEVFrameI
         // Balanced values for every column, in one vector pass; the site
         // loop takes them at the green sites only.
         detail::greenBalanceRow(row, stride, s.balanced.data(), Border,
-                                std::size_t(s.width - Border), maxLevel);
+                                std::size_t(s.width - Border), maxLevel, s.columnSums.data(),
+                                s.columnSums.data() + s.width);
         if (evenChannel == 1)
             mosaicRow<true>(row, s.balanced.data(), s.width, maxLevel, sites[evenChannel],
                             sites[oddChannel], mosaic);
