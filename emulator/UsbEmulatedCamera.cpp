@@ -671,16 +671,15 @@ int XEVUsbEmulatedCamera::bulkRead(uint8_t endpoint, unsigned char* data, int le
             putWord(line, lineLimit, 106, uint16_t(config.capacity >> 8));
             putWord(line, lineLimit, 108, uint16_t(config.capacity & 0xFF));
         } else {
-            // 8-bit lines keep the 16-bit header in their first 16 bytes; the
-            // host reads word k as byte k x 16 + byte (k + 32), and bytes 12
-            // to 14 belong to the header, so only the low bytes are free.
-            for (std::size_t k = 0; k < 8; ++k)
-                putWord(line, lineLimit, 2 * k, words[k]);
-            const uint8_t extras[3] = {uint8_t(std::min<uint16_t>(temperature, 0xFF)),
-                                       uint8_t((counter >> 8) & 0xFF), uint8_t(counter & 0xFF)};
-            for (std::size_t k = 0; k < 3; ++k)
-                if (44 + k < lineLimit)
-                    line[44 + k] = extras[k];
+            // 8-bit lines carry each 12-bit word k in two bytes: its high 8
+            // bits in byte k and its low 4 bits in byte k + 32, so that the
+            // host reads word k as byte k x 16 + byte (k + 32).
+            for (std::size_t k = 0; k < 15; ++k) {
+                if (k + 32 >= lineLimit)
+                    break;
+                line[k] = uint8_t((words[k] >> 4) & 0xFF);
+                line[k + 32] = uint8_t(words[k] & 0x0F);
+            }
         }
     }
     moved = limit;

@@ -217,3 +217,18 @@ TEST_F(UsbDeviceTest, UnpluggedCameraIsReportedAndRefused) {
     // Reads of the register images still work.
     EXPECT_EQ(device->paramStrValueOf("Exposure Time"), "2ms");
 }
+
+TEST_F(UsbDeviceTest, EightBitFramesCarryTheirInfoLineInTwoBytesPerWord) {
+    XEVUsbCameraConfig config = XEVUsbCameraConfig::forModel(UsbModel::Heron, UsbLink::USB3);
+    config.rawTemperature = 0x1A5;
+    plug(config);
+    XEVDeviceUsb* device = open();
+    device->setParamValueOf("Pixel Depth", "8bits", true);
+    FrameRecorder recorder;
+    *device << recorder;
+    device->captureNFrames(3);
+    ASSERT_TRUE(endsInTime([&] { device->waitEndCapture(-1); }));
+    EXPECT_EQ(recorder.frameNumbers(), sequence(1, 3));
+    EXPECT_FLOAT_EQ(recorder.frameTemperatures().at(0), float(0x1A5 * 0.0625));
+    EXPECT_EQ(device->frameType(), CV_8UC1);
+}

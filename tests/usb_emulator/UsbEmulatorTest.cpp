@@ -242,18 +242,22 @@ TEST_F(PluggedCamera, FramesFollowTheWindowAndPixelDepth) {
     EXPECT_EQ(1000, r.transferred);
     EXPECT_EQ(0xEE, r.data[1000]);
 
-    // 8 bits: 64 x 16 pixels, the header as 16-bit words, then byte 44 the
-    // temperature and bytes 45, 46 the counter.
+    // 8 bits: 64 x 16 pixels; word k of the info line is byte k x 16 +
+    // byte (k + 32).
     camera->setFrameCounter(0x000123);
     writeRegisters(*camera, {{0, 0x80}, {8, 8}, {10, 2}});
     r = read(*camera, 2048);
     ASSERT_EQ(2048, r.transferred);
     const std::size_t info = 64 * 16;
-    EXPECT_EQ(0x0AAA, word(r.data, info, 1));
-    EXPECT_EQ(0x0FFF, word(r.data, info, 7));
-    EXPECT_EQ(0xFF, r.data[info + 44]);
-    EXPECT_EQ(0x01, r.data[info + 45]);
-    EXPECT_EQ(0x23, r.data[info + 46]);
+    auto word8 = [&](std::size_t k) { return r.data[info + k] * 16 + r.data[info + k + 32]; };
+    EXPECT_EQ(0x0AAA, word8(1));
+    EXPECT_EQ(0x0555, word8(2));
+    EXPECT_EQ(0x0FFF, word8(7));
+    EXPECT_EQ(0x1A5, word8(12));
+    EXPECT_EQ(0x000, word8(13));
+    EXPECT_EQ(0x123, word8(14));
+    EXPECT_EQ(0x12, r.data[info + 14]);
+    EXPECT_EQ(0x03, r.data[info + 46]);
 }
 
 TEST_F(PluggedCamera, SceneFollowsExposureAndFlatFieldKeepsFixedPattern) {
