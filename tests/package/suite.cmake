@@ -9,3 +9,8 @@ add_test(NAME package.ConsumerBuildsAgainstInstalledTree
              -DWORK_DIR=${CMAKE_CURRENT_BINARY_DIR}/package-check
              -P ${dir}/CheckPackage.cmake)
 set_tests_properties(package.ConsumerBuildsAgainstInstalledTree PROPERTIES LABELS unit TIMEOUT 300)
+
+add_test(NAME package.UmbrellaHeaderIncludesEveryPublicHeader
+         COMMAND ${CMAKE_COMMAND} -DINCLUDE_DIR=${PROJECT_SOURCE_DIR}/include
+                 -P ${dir}/CheckUmbrella.cmake)
+set_tests_properties(package.UmbrellaHeaderIncludesEveryPublicHeader PROPERTIES LABELS unit)
