@@ -10,21 +10,9 @@
 
 using namespace XEVLibrary;
 using XEVTest::PassThroughFilter;
+using XEVTest::messageOf;
 using XEVTest::RecordingObserver;
 using XEVTest::writeFrame;
-
-namespace {
-
-std::string messageOf(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const XEVException& error) {
-        return error.what();
-    }
-    return "<no exception>";
-}
-
-} // namespace
 
 TEST(FrameProducer, RefusesFifoSmallerThanThree) {
     EXPECT_EQ(messageOf([] { XEVFrameProducer producer(2); }),

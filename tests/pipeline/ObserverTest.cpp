@@ -10,19 +10,11 @@
 using namespace XEVLibrary;
 using XEVTest::DoneCounter;
 using XEVTest::PassThroughFilter;
+using XEVTest::messageOf;
 using XEVTest::RecordingObserver;
 using XEVTest::writeFrame;
 
 namespace {
-
-std::string messageOf(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const XEVException& error) {
-        return error.what();
-    }
-    return "<no exception>";
-}
 
 struct Chain {
     explicit Chain(unsigned int fifo = 4) : device(fifo) {

@@ -3,7 +3,9 @@
 #include <chrono>
 #include <condition_variable>
 #include <functional>
+#include <exception>
 #include <mutex>
+#include <string>
 #include <thread>
 
 namespace XEVTest {
@@ -23,6 +25,16 @@ inline bool waitUntil(const std::function<bool()>& condition,
         std::this_thread::sleep_for(std::chrono::microseconds(200));
     }
     return true;
+}
+
+/// The message of the exception that @p action throws, or "<no exception>".
+inline std::string messageOf(const std::function<void()>& action) {
+    try {
+        action();
+    } catch (const std::exception& error) {
+        return error.what();
+    }
+    return "<no exception>";
 }
 
 /// A one-shot or counting gate that test threads wait on with a deadline.

@@ -26,16 +26,6 @@ namespace XEVTest {
 using namespace XEVLibrary;
 using namespace XEVLibrary::Emulator;
 
-/// The message of the XEVException that @p action throws.
-inline std::string messageOf(const std::function<void()>& action) {
-    try {
-        action();
-    } catch (const std::exception& error) {
-        return error.what();
-    }
-    return "<no exception>";
-}
-
 /// Plugs emulated cameras, enumerates them through the manager and opens
 /// them; destroys the manager (and with it every device) at the end.
 class UsbDeviceTest : public ::testing::Test {

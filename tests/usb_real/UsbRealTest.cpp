@@ -1,7 +1,10 @@
 #include "UsbfsCamera.h"
 
 #include "XEVCatalog.h"
+#include "XEVDevice.h"
 #include "XEVDeviceDescriptorUsb.h"
+#include "XEVManager.h"
+#include "XEVObserver.h"
 #include "usb/UsbSeam.h"
 #include "usb/XEVTransfert.h"
 
@@ -10,6 +13,8 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
+#include <future>
+#include <mutex>
 
 using namespace XEVLibrary;
 using namespace XEVLibrary::Emulator;
@@ -212,4 +217,42 @@ TEST(UsbReal, EnumerationRecognisesTheCamerasThroughLibusb) {
     EXPECT_TRUE(InfoLineValid(reinterpret_cast<const uint16_t*>(frame.data() + 1024)));
     transfer.stop(handle.get());
     transfer.close(kestrel, std::move(handle));
+}
+
+namespace {
+
+/// Keeps the frame numbers it receives.
+class NumberRecorder : public XEVObserver {
+public:
+    void onNewFrame(const cv::Mat&, const XEVFrameInfo& info) override {
+        std::lock_guard<std::mutex> guard(lock);
+        numbers.push_back(info.frameNumber);
+    }
+    std::mutex lock;
+    std::vector<uint64_t> numbers;
+};
+
+} // namespace
+
+TEST(UsbReal, ManagerOpensAndCapturesThroughLibusb) {
+    testbed->kestrel->setPacing(XEVUsbPacing::Fastest);
+    XEVManager* manager = XEVManager::getInstance();
+    int kestrel = -1;
+    for (unsigned i = 0; i < manager->deviceCount(); ++i)
+        if (manager->getDeviceDescriptor(i)->modelId() == XEVCatalog::Kestrel)
+            kestrel = int(i);
+    ASSERT_GE(kestrel, 0);
+    XEVDevice* device = manager->openDevice(unsigned(kestrel), 0, 8);
+    device->setParamValueOf("Number of Line", 64.0, true);
+    NumberRecorder recorder;
+    *device << recorder;
+    device->captureNFrames(5);
+    auto done = std::async(std::launch::async, [&] { return device->waitEndCapture(-1); });
+    ASSERT_EQ(std::future_status::ready, done.wait_for(std::chrono::seconds(20)));
+    EXPECT_TRUE(done.get());
+    {
+        std::lock_guard<std::mutex> guard(recorder.lock);
+        EXPECT_EQ((std::vector<uint64_t>{1, 2, 3, 4, 5}), recorder.numbers);
+    }
+    XEVManager::destroyInstance();
 }
