@@ -9,8 +9,8 @@
 #include <thread>
 
 using namespace XEVLibrary;
-using XEVTest::PassThroughFilter;
 using XEVTest::messageOf;
+using XEVTest::PassThroughFilter;
 using XEVTest::RecordingObserver;
 using XEVTest::writeFrame;
 

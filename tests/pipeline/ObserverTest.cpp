@@ -9,8 +9,8 @@
 
 using namespace XEVLibrary;
 using XEVTest::DoneCounter;
-using XEVTest::PassThroughFilter;
 using XEVTest::messageOf;
+using XEVTest::PassThroughFilter;
 using XEVTest::RecordingObserver;
 using XEVTest::writeFrame;
 

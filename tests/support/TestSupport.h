@@ -2,8 +2,8 @@
 
 #include <chrono>
 #include <condition_variable>
-#include <functional>
 #include <exception>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
