@@ -9,7 +9,7 @@ packages=(
     libboost-filesystem-dev libboost-date-time-dev libboost-chrono-dev
     libopencv-dev libusb-1.0-0-dev zlib1g-dev librapidxml-dev
     libgtest-dev libgmock-dev libbenchmark-dev
-    umockdev libumockdev-dev xvfb xauth
+    umockdev libumockdev-dev xvfb xauth libx11-dev
 )
 
 missing=()
