@@ -584,14 +584,15 @@ void XEVDeviceUsb::adjustFPS() {
             T = std::max(C + 200.0, 8.0 * double(truncated(((C + 16) * F / 80 + 8) * 0.125))) / F;
     }
 
-    // 2. Exposure term. Modes without a rule of their own (rolling and the
-    // like) add nothing; an Ibis in global shutter follows the Heron.
+    // 2. Exposure term. Modes and models without a rule of their own
+    // (rolling and the like, an Ibis in global shutter) add nothing, as the
+    // camera's own timing expects.
     std::string mode = hasParam("Mode") ? text("Mode") : std::string();
     if (!mode.empty() && mode.front() == '[')
         mode.erase(0, 1);
     double E = 0;
     if (mode.compare(0, 14, "Global Shutter") == 0) {
-        if (heronLike)
+        if (m_family == Family::Heron || m_family == Family::Egret)
             E = double(truncated(value("Exposure Time"))) + 1400;
         else if (m_family == Family::Jacana)
             E = 300;

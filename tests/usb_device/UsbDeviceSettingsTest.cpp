@@ -220,37 +220,61 @@ TEST_F(UsbDeviceTest, ManualListsTheCameraAndItsParameters) {
     EXPECT_EQ(manual.substr(manual.size() - 27), "\n" + std::string(26, '-'));
 }
 
-TEST_F(UsbDeviceTest, FramePeriodRegistersPerModelFamily) {
-    struct Case {
-        XEVUsbCameraConfig config;
-        double fps;
-        uint8_t coarse, fine;
-        long minFps, maxFps;
-    };
-    XEVUsbCameraConfig kestrel = kestrelConfig(); // no extended frame rates
-    const Case cases[] = {
-        // Heron on USB 3.0: T 29.4, L 516, E 1500, P 16670.4 us.
-        {heronUsb3(), 30.0, 0x8D, 0x7D, 22, 59},
-        // Heron on the old USB 2.0 bridge: T 37.44, P 20819.04 us.
-        {XEVUsbCameraConfig::forModel(UsbModel::Heron, UsbLink::USB2), 25.0, 0x80, 0x10, 17, 48},
-        // Dunlin, rolling: T 30.8, L 721, no exposure term.
-        {XEVUsbCameraConfig::forModel(UsbModel::Dunlin, UsbLink::USB3), 25.0, 0x90, 0x14, 19, 45},
-        // Kestrel, firmware 3.5: T 992/120, L 514, E 2122.
-        {kestrel, 100.0, 0x36, 0xD8, 44, 156},
-    };
-    for (const Case& c : cases) {
-        plug(c.config);
-        XEVDeviceUsb* device = open();
-        device->setFps(c.fps, false);
-        const auto vr = device->virtualRegistry();
-        EXPECT_EQ(vr[5], c.coarse) << device->modelId();
-        EXPECT_EQ(vr[6], c.fine) << device->modelId();
-        EXPECT_EQ(device->minFps(false), c.minFps) << device->modelId();
-        EXPECT_EQ(device->maxFps(false), c.maxFps) << device->modelId();
-        XEVManager::destroyInstance();
-        m_bus.unplugAll();
-    }
+namespace {
+
+struct FramePeriodCase {
+    const char* name;
+    XEVUsbCameraConfig config;
+    double fps;
+    uint8_t coarse, fine;
+    long minFps, maxFps;
+};
+
+class FramePeriod : public UsbDeviceTest, public ::testing::WithParamInterface<FramePeriodCase> {};
+
+} // namespace
+
+TEST_P(FramePeriod, RegistersAndLimitsWorkedOutByHand) {
+    const FramePeriodCase& c = GetParam();
+    plug(c.config);
+    XEVDeviceUsb* device = open();
+    device->setFps(c.fps, false);
+    const auto vr = device->virtualRegistry();
+    EXPECT_EQ(vr[5], c.coarse);
+    EXPECT_EQ(vr[6], c.fine);
+    EXPECT_EQ(device->minFps(false), c.minFps);
+    EXPECT_EQ(device->maxFps(false), c.maxFps);
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    EveryModelFamily, FramePeriod,
+    ::testing::Values(
+        // Heron on USB 3.0: T 29.4, L 516, E 1500, P 16670.4 us.
+        FramePeriodCase{"HeronUsb3", heronUsb3(), 30.0, 0x8D, 0x7D, 22, 59},
+        // Heron on the old USB 2.0 bridge: T 37.44, P 20819.04 us.
+        FramePeriodCase{"HeronUsb2", XEVUsbCameraConfig::forModel(UsbModel::Heron, UsbLink::USB2),
+                        25.0, 0x80, 0x10, 17, 48},
+        // Dunlin, rolling: T 30.8, L 721, no exposure term.
+        FramePeriodCase{"Dunlin", XEVUsbCameraConfig::forModel(UsbModel::Dunlin, UsbLink::USB3),
+                        25.0, 0x90, 0x14, 19, 45},
+        // Kestrel, firmware 3.5, no extended rates: T 992/120, L 514, E 2122.
+        FramePeriodCase{"Kestrel", kestrelConfig(), 100.0, 0x36, 0xD8, 44, 156},
+        // Jacana on USB 3.0: T 30, N 256, P (N + 4) T + 300 = 8100 us.
+        FramePeriodCase{"Jacana", XEVUsbCameraConfig::forModel(UsbModel::Jacana, UsbLink::USB3),
+                        50.0, 0x18, 0x94, 8, 123},
+        // Lapwing on USB 3.0, snapshot: T 22.5, L 481, E 2000.
+        FramePeriodCase{"Lapwing", XEVUsbCameraConfig::forModel(UsbModel::Lapwing, UsbLink::USB3),
+                        50.0, 0x27, 0x5A, 28, 77},
+        // Merlin, snapshot: T 33.75, L 1025, E 2000.
+        FramePeriodCase{"Merlin", XEVUsbCameraConfig::forModel(UsbModel::Merlin, UsbLink::USB3),
+                        20.0, 0x63, 0x65, 15, 27},
+        // Egret: T 29.4, L 260, E 1500.
+        FramePeriodCase{"Egret", XEVUsbCameraConfig::forModel(UsbModel::Egret, UsbLink::USB3), 60.0,
+                        0x3F, 0xB0, 26, 109},
+        // Ibis on USB 3.0: T 29.4, L 516, no exposure term; k 211.
+        FramePeriodCase{"Ibis", XEVUsbCameraConfig::forModel(UsbModel::Ibis, UsbLink::USB3), 25.0,
+                        0xD3, 0x06, 23, 65}),
+    [](const ::testing::TestParamInfo<FramePeriodCase>& info) { return info.param.name; });
 
 TEST_F(UsbDeviceTest, FrameRateIsClampedToItsLimits) {
     plug(heronUsb3());
