@@ -58,18 +58,7 @@ public:
     PrivateValueIterator* newEndValueIterator() const override;
 
     /// Walks the register values from the lowest to the highest range start.
-    class MultiRangeValueIterator : public PrivateValueIterator {
-    public:
-        MultiRangeValueIterator(const XEVParam* param, uint8_t first, uint8_t last);
-        MultiRangeValueIterator(const MultiRangeValueIterator& other) = default;
-        using PrivateValueIterator::operator=;
-        PrivateValueIterator* newCopy() const override;
-        PrivateValueIterator& operator++() override;
-        ~MultiRangeValueIterator() override;
-
-    private:
-        uint8_t m_last;
-    };
+    using MultiRangeValueIterator = RangeValueIterator;
 
 private:
     uint8_t m_lowest;

@@ -54,19 +54,7 @@ public:
     PrivateValueIterator* newEndValueIterator() const override;
 
     /// Walks the register values of the user range.
-    class NumericValueIterator : public PrivateValueIterator {
-    public:
-        /// From @p first to @p last register value (inclusive).
-        NumericValueIterator(const XEVParam* param, uint8_t first, uint8_t last);
-        NumericValueIterator(const NumericValueIterator& other) = default;
-        using PrivateValueIterator::operator=;
-        PrivateValueIterator* newCopy() const override;
-        PrivateValueIterator& operator++() override;
-        ~NumericValueIterator() override;
-
-    private:
-        uint8_t m_last;
-    };
+    using NumericValueIterator = RangeValueIterator;
 
 private:
     double m_step;

@@ -93,6 +93,21 @@ public:
     /// Registry-backed field: @p size bits from bit @p shift of byte @p address.
     /// Raises a critical error for size 0, an address above 15 or a field
     /// crossing the byte, checked in that order.
+    /// Walks the register values from a first to a last one (inclusive),
+    /// each shown as the text of its user value; the walk of the linear kinds.
+    class RangeValueIterator : public PrivateValueIterator {
+    public:
+        RangeValueIterator(const XEVParam* param, uint8_t first, uint8_t last);
+        RangeValueIterator(const RangeValueIterator& other) = default;
+        using PrivateValueIterator::operator=;
+        PrivateValueIterator* newCopy() const override;
+        PrivateValueIterator& operator++() override;
+        ~RangeValueIterator() override;
+
+    private:
+        uint8_t m_last;
+    };
+
     XEVParam(const char* name, unsigned address, unsigned shift, unsigned size, bool inert);
     /// A parameter not backed by the registry (address, shift and size 0).
     XEVParam(const char* name, bool continuous, bool inert);

@@ -134,25 +134,4 @@ XEVParam::PrivateValueIterator* XEVMultiRangeEnumParam::newEndValueIterator() co
     return new MultiRangeValueIterator(nullptr, 0, 0);
 }
 
-XEVMultiRangeEnumParam::MultiRangeValueIterator::MultiRangeValueIterator(const XEVParam* param,
-                                                                         uint8_t first,
-                                                                         uint8_t last)
-    : PrivateValueIterator(param, first), m_last(param ? last : 0) {}
-
-XEVParam::PrivateValueIterator* XEVMultiRangeEnumParam::MultiRangeValueIterator::newCopy() const {
-    return new MultiRangeValueIterator(*this);
-}
-
-XEVParam::PrivateValueIterator& XEVMultiRangeEnumParam::MultiRangeValueIterator::operator++() {
-    if (!m_param)
-        return *this;
-    if (m_regVal >= m_last)
-        setEnd();
-    else
-        ++m_regVal;
-    return *this;
-}
-
-XEVMultiRangeEnumParam::MultiRangeValueIterator::~MultiRangeValueIterator() = default;
-
 } // namespace XEVLibrary

@@ -148,24 +148,4 @@ XEVParam::PrivateValueIterator* XEVNumericParam::newEndValueIterator() const {
     return new PrivateValueIterator(nullptr, 0);
 }
 
-XEVNumericParam::NumericValueIterator::NumericValueIterator(const XEVParam* param, uint8_t first,
-                                                            uint8_t last)
-    : PrivateValueIterator(param, first), m_last(last) {}
-
-XEVParam::PrivateValueIterator* XEVNumericParam::NumericValueIterator::newCopy() const {
-    return new NumericValueIterator(*this);
-}
-
-XEVParam::PrivateValueIterator& XEVNumericParam::NumericValueIterator::operator++() {
-    if (!m_param)
-        return *this;
-    if (m_regVal >= m_last)
-        setEnd();
-    else
-        ++m_regVal;
-    return *this;
-}
-
-XEVNumericParam::NumericValueIterator::~NumericValueIterator() = default;
-
 } // namespace XEVLibrary

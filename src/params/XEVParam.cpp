@@ -251,4 +251,23 @@ void XEVParam::manual(std::ostream& os, int indent) const {
        << formatValueList(*this) << std::endl;
 }
 
+XEVParam::RangeValueIterator::RangeValueIterator(const XEVParam* param, uint8_t first, uint8_t last)
+    : PrivateValueIterator(param, first), m_last(param ? last : 0) {}
+
+XEVParam::PrivateValueIterator* XEVParam::RangeValueIterator::newCopy() const {
+    return new RangeValueIterator(*this);
+}
+
+XEVParam::PrivateValueIterator& XEVParam::RangeValueIterator::operator++() {
+    if (!m_param)
+        return *this;
+    if (m_regVal >= m_last)
+        setEnd();
+    else
+        ++m_regVal;
+    return *this;
+}
+
+XEVParam::RangeValueIterator::~RangeValueIterator() = default;
+
 } // namespace XEVLibrary

@@ -1,35 +1,22 @@
 #include "XEVFlipV.h"
 
+#include "toolbox/FlipFrame.h"
 #include "toolbox/FrameOutput.h"
-
-#include <opencv2/core.hpp>
 
 namespace XEVLibrary {
 namespace XEVToolBox {
 
-namespace {
-
-bool handles(const cv::Mat& frame) {
-    return frame.dims == 2 && frame.type() == CV_8UC1;
-}
-
-} // namespace
-
 XEVFlipV::XEVFlipV(unsigned int fifoSize) : XEVFilter(fifoSize) {}
 
 void XEVFlipV::onNewFrame(const cv::Mat& frame, const XEVFrameInfo& info) {
-    if (!handles(frame))
+    if (!detail::flipHandles(frame))
         return;
     detail::deliverFrame(*this, frame.cols, frame.rows, CV_8UC1, info,
                          [&](cv::Mat& out) { return process(frame, out, info); });
 }
 
 bool XEVFlipV::process(const cv::Mat& frame, cv::Mat& out, const XEVFrameInfo&) {
-    if (!handles(frame))
-        return false;
-    out.create(frame.rows, frame.cols, CV_8UC1);
-    cv::flip(frame, out, 1);
-    return true;
+    return detail::flipFrame(frame, out, 1);
 }
 
 } // namespace XEVToolBox
