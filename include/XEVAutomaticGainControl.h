@@ -5,10 +5,15 @@
 #include <opencv2/core/mat.hpp>
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 namespace XEVLibrary {
 namespace XEVToolBox {
+
+namespace detail {
+class StretchTable;
+}
 
 /**
  * Automatic gain control over the whole frame: turns raw 16-bit frames (with
@@ -31,6 +36,7 @@ class XEVAutomaticGainControl : public XEVFilter {
 public:
     /// Refuses a @p bitDepth below 8 or above 16 with an XEVException.
     XEVAutomaticGainControl(unsigned int bitDepth, unsigned int fifoSize);
+    ~XEVAutomaticGainControl() override;
 
     /// Stretches one frame into its own FIFO.
     void onNewFrame(const cv::Mat& frame, const XEVFrameInfo& info) override;
@@ -51,7 +57,10 @@ private:
     unsigned int m_bitDepth;
     int m_histogramSize;
     std::vector<uint32_t> m_histogram;
-    std::vector<uint8_t> m_table;
+    std::unique_ptr<detail::StretchTable> m_stretch;
+    /// Bounds the stretch table was last prepared for.
+    int m_tableLow = -1;
+    int m_tableHigh = -1;
     int m_low = 0;
     int m_high;
 };

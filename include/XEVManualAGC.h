@@ -5,10 +5,15 @@
 #include <opencv2/core/mat.hpp>
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 namespace XEVLibrary {
 namespace XEVToolBox {
+
+namespace detail {
+class StretchTable;
+}
 
 /**
  * Manual gain control: a linear stretch between bounds fixed at construction,
@@ -21,6 +26,7 @@ class XEVManualAGC : public XEVFilter {
 public:
     /// Refuses @p low equal to @p high with an XEVException.
     XEVManualAGC(unsigned int fifoSize, double low, double high);
+    ~XEVManualAGC() override;
 
     /// Stretches one frame into its own FIFO.
     void onNewFrame(const cv::Mat& frame, const XEVFrameInfo& info) override;
@@ -36,7 +42,7 @@ public:
 private:
     double m_low;
     double m_high;
-    std::vector<uint8_t> m_table16;
+    std::unique_ptr<detail::StretchTable> m_stretch16;
     std::vector<uint8_t> m_table8;
 };
 

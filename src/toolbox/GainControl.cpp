@@ -56,7 +56,7 @@ void fillFloatStretchTable16(uint8_t* table, int low, int high) {
     std::memset(table + end, 255, std::size_t(WordLevels - end));
 }
 
-WindowGainControl::WindowGainControl() : m_histogram(RawLevels, 0), m_table(WordLevels, 0) {}
+WindowGainControl::WindowGainControl() : m_histogram(RawLevels, 0) {}
 
 void WindowGainControl::reset() {
     m_low = 0;
@@ -66,7 +66,8 @@ void WindowGainControl::reset() {
 void WindowGainControl::prepareTable() {
     if (m_low == m_tableLow && m_high == m_tableHigh)
         return;
-    fillFloatStretchTable16(m_table.data(), m_low, m_high);
+    fillFloatStretchTable16(m_stretch.table(), m_low, m_high);
+    m_stretch.prepare(m_low, m_high);
     m_tableLow = m_low;
     m_tableHigh = m_high;
 }
@@ -81,13 +82,12 @@ void WindowGainControl::process(const cv::Mat& in, cv::Mat& out, const cv::Rect&
 
     const cv::Rect counted = window & cv::Rect(0, 0, in.cols, in.rows);
     std::fill(m_histogram.begin(), m_histogram.end(), 0u);
-    const uint8_t* table = m_table.data();
     uint32_t* histogram = m_histogram.data();
     // One pass: each row is stretched and, inside the window, counted while
     // it is still in the cache.
     for (int r = 0; r < in.rows; ++r) {
         const uint16_t* row = in.ptr<uint16_t>(r);
-        lookup16(row, table, out.ptr<uint8_t>(r), std::size_t(in.cols));
+        m_stretch.apply(row, out.ptr<uint8_t>(r), std::size_t(in.cols));
         if (r >= counted.y && r < counted.y + counted.height)
             countHistogram16(row + counted.x, std::size_t(counted.width), histogram, RawLevels - 1);
     }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "toolbox/StretchTable.h"
+
 #include <opencv2/core/mat.hpp>
 
 #include <cstdint>
@@ -68,7 +70,7 @@ private:
     void prepareTable();
 
     std::vector<uint32_t> m_histogram;
-    std::vector<uint8_t> m_table;
+    StretchTable m_stretch;
     int m_low = 0;
     int m_high = RawLevels - 1;
     int m_tableLow = -1;

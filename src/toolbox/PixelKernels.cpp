@@ -6,12 +6,25 @@
 
 #include "toolbox/PixelKernels.h"
 
-// Each loop is also compiled for AVX2 and picked at load time; the arithmetic
-// is the same in both, only the vector width differs. Loops run over blocks of
-// a fixed length so that the vectoriser sees whole vectors without needing an
-// epilogue, followed by a scalar tail.
+#include "toolbox/CpuFeatures.h"
+
+#include <cstring>
+
+#if defined(__x86_64__) && defined(__GNUC__)
+#include <immintrin.h>
+// GCC 12's AVX-512 headers start some results from a deliberately undefined
+// register and then warn about it.
+#if !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
+#endif
+
+// Each loop is also compiled for AVX-512 and AVX2 and picked at load time; the
+// arithmetic is the same in all, only the vector width differs. Loops run over
+// blocks of a fixed length so that the vectoriser sees whole vectors without
+// needing an epilogue, followed by a scalar tail.
 #if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
-#define XEV_KERNEL __attribute__((target_clones("avx2", "default")))
+#define XEV_KERNEL __attribute__((target_clones("arch=x86-64-v4", "avx2", "default")))
 #else
 #define XEV_KERNEL
 #endif
@@ -84,8 +97,69 @@ void lookup16(const uint16_t* __restrict in, const uint8_t* __restrict table,
         out[i] = table[in[i]];
 }
 
-void lookup8(const uint8_t* __restrict in, const uint8_t* __restrict table, uint8_t* __restrict out,
-             std::size_t count) {
+#if defined(__x86_64__) && defined(__GNUC__)
+namespace {
+
+#define XEV_WIDE __attribute__((target("avx512f,avx512bw,avx512dq"), always_inline)) inline
+
+/// Sixteen levels through the estimate: the rounded-down values with the low
+/// offset, and a mask of the lanes whose value with the high offset would
+/// round down to the next integer.
+XEV_WIDE __m512i estimateSixteen(const uint16_t* in, __m512 scale, __m512 below, __m512 width,
+                                 __mmask16& near) {
+    const __m256i words = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(in));
+    const __m512 p = _mm512_cvtepi32_ps(_mm512_cvtepu16_epi32(words));
+    const __m512 y = _mm512_fmadd_ps(p, scale, below);
+    constexpr int down = _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC;
+    // y - floor(y), exact
+    const __m512 fraction = _mm512_reduce_ps(y, down);
+    near = _mm512_cmp_ps_mask(fraction, width, _CMP_GE_OQ);
+    return _mm512_cvt_roundps_epi32(y, down);
+}
+
+} // namespace
+
+__attribute__((target("avx512f,avx512bw,avx512dq"))) void
+stretchEstimate16(const uint16_t* __restrict in, const uint8_t* __restrict table,
+                  const StretchEstimate& estimate, uint8_t* __restrict out, std::size_t count) {
+    const __m512 scale = _mm512_set1_ps(estimate.scale);
+    const __m512 below = _mm512_set1_ps(estimate.below);
+    // A lane is near a tie when its fraction reaches 1 - (above - below).
+    const __m512 width = _mm512_set1_ps(1.0f - (estimate.above - estimate.below));
+    // The two packs saturate to 0..255 but interleave 128-bit lanes; the
+    // permute puts the 64 bytes back in order.
+    const __m512i order = _mm512_setr_epi32(0, 4, 8, 12, 1, 5, 9, 13, 2, 6, 10, 14, 3, 7, 11, 15);
+    std::size_t i = 0;
+    for (; i + 64 <= count; i += 64) {
+        __mmask16 n0, n1, n2, n3;
+        const __m512i k0 = estimateSixteen(in + i, scale, below, width, n0);
+        const __m512i k1 = estimateSixteen(in + i + 16, scale, below, width, n1);
+        const __m512i k2 = estimateSixteen(in + i + 32, scale, below, width, n2);
+        const __m512i k3 = estimateSixteen(in + i + 48, scale, below, width, n3);
+        const __m512i bytes =
+            _mm512_packus_epi16(_mm512_packs_epi32(k0, k1), _mm512_packs_epi32(k2, k3));
+        _mm512_storeu_si512(out + i, _mm512_permutexvar_epi32(order, bytes));
+        uint64_t near = uint64_t(n0) | uint64_t(n1) << 16 | uint64_t(n2) << 32 | uint64_t(n3) << 48;
+        while (near != 0) {
+            const std::size_t lane = std::size_t(__builtin_ctzll(near));
+            near &= near - 1;
+            out[i + lane] = table[in[i + lane]];
+        }
+    }
+    for (; i < count; ++i)
+        out[i] = table[in[i]];
+}
+#else
+void stretchEstimate16(const uint16_t* in, const uint8_t* table, const StretchEstimate&,
+                       uint8_t* out, std::size_t count) {
+    lookup16(in, table, out, count);
+}
+#endif
+
+namespace {
+
+void lookup8Scalar(const uint8_t* __restrict in, const uint8_t* __restrict table,
+                   uint8_t* __restrict out, std::size_t count) {
     std::size_t i = 0;
     for (; i + 4 <= count; i += 4) {
         const uint8_t a = table[in[i]];
@@ -101,9 +175,53 @@ void lookup8(const uint8_t* __restrict in, const uint8_t* __restrict table, uint
         out[i] = table[in[i]];
 }
 
+#if defined(__x86_64__) && defined(__GNUC__)
+/// The 256-entry table sits in four registers; two-register byte permutes
+/// look up the lower and upper halves and the top bit of each index picks.
+__attribute__((target("avx512f,avx512bw,avx512vbmi"))) void
+lookup8Permute(const uint8_t* __restrict in, const uint8_t* __restrict table,
+               uint8_t* __restrict out, std::size_t count) {
+    const __m512i t0 = _mm512_loadu_si512(table), t1 = _mm512_loadu_si512(table + 64);
+    const __m512i t2 = _mm512_loadu_si512(table + 128), t3 = _mm512_loadu_si512(table + 192);
+    std::size_t i = 0;
+    for (; i + 64 <= count; i += 64) {
+        const __m512i x = _mm512_loadu_si512(in + i);
+        const __m512i lower = _mm512_permutex2var_epi8(t0, x, t1);
+        const __m512i upper = _mm512_permutex2var_epi8(t2, x, t3);
+        _mm512_storeu_si512(out + i, _mm512_mask_blend_epi8(_mm512_movepi8_mask(x), lower, upper));
+    }
+    lookup8Scalar(in + i, table, out + i, count - i);
+}
+#endif
+
+} // namespace
+
+void lookup8(const uint8_t* __restrict in, const uint8_t* __restrict table, uint8_t* __restrict out,
+             std::size_t count) {
+#if defined(__x86_64__) && defined(__GNUC__)
+    if (cpuFeatures().byteLookup) {
+        lookup8Permute(in, table, out, count);
+        return;
+    }
+#endif
+    lookup8Scalar(in, table, out, count);
+}
+
 void countHistogram16(const uint16_t* __restrict in, std::size_t count,
                       uint32_t* __restrict histogram, uint32_t lastBin) {
-    for (std::size_t i = 0; i < count; ++i) {
+    // Four levels per load: fewer loads leave the load ports to the counters.
+    std::size_t i = 0;
+    for (; i + 4 <= count; i += 4) {
+        uint64_t four;
+        std::memcpy(&four, in + i, sizeof(four));
+        const uint32_t a = uint32_t(four & 0xFFFF), b = uint32_t((four >> 16) & 0xFFFF);
+        const uint32_t c = uint32_t((four >> 32) & 0xFFFF), d = uint32_t(four >> 48);
+        ++histogram[a < lastBin ? a : lastBin];
+        ++histogram[b < lastBin ? b : lastBin];
+        ++histogram[c < lastBin ? c : lastBin];
+        ++histogram[d < lastBin ? d : lastBin];
+    }
+    for (; i < count; ++i) {
         const uint32_t v = in[i];
         ++histogram[v < lastBin ? v : lastBin];
     }

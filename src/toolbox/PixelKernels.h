@@ -27,6 +27,22 @@ void nucTwoPoints(const uint16_t* in, const uint16_t* dark, const float* gain, u
 /// out = table[in] for 16-bit input; the table has 65536 entries.
 void lookup16(const uint16_t* in, const uint8_t* table, uint8_t* out, std::size_t count);
 
+/// Arithmetic form of a monotonic 16-bit to 8-bit stretch table: level p
+/// gives floor(p * scale + below) saturated to a byte, except where that
+/// differs from floor(p * scale + above), that is where p lies too close to a
+/// rounding tie, which is looked up in the table.
+struct StretchEstimate {
+    float scale;
+    float below;
+    float above;
+};
+
+/// out = the estimate of every level in @p in (see StretchEstimate). Needs
+/// cpuFeatures().wideStretch; gives table[in] only for estimates that were
+/// checked against the table.
+void stretchEstimate16(const uint16_t* in, const uint8_t* table, const StretchEstimate& estimate,
+                       uint8_t* out, std::size_t count);
+
 /// out = table[in] for 8-bit input; the table has 256 entries.
 void lookup8(const uint8_t* in, const uint8_t* table, uint8_t* out, std::size_t count);
 

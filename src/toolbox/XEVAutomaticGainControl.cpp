@@ -4,6 +4,7 @@
 #include "toolbox/FrameOutput.h"
 #include "toolbox/GainControl.h"
 #include "toolbox/PixelKernels.h"
+#include "toolbox/StretchTable.h"
 
 #include <algorithm>
 
@@ -27,8 +28,10 @@ bool handles(const cv::Mat& frame) {
 
 XEVAutomaticGainControl::XEVAutomaticGainControl(unsigned int bitDepth, unsigned int fifoSize)
     : XEVFilter(fifoSize), m_bitDepth(checkedBitDepth(bitDepth)), m_histogramSize(1 << bitDepth),
-      m_histogram(std::size_t(1) << bitDepth, 0), m_table(detail::WordLevels, 0),
-      m_high((1 << bitDepth) - 1) {}
+      m_histogram(std::size_t(1) << bitDepth, 0),
+      m_stretch(std::make_unique<detail::StretchTable>()), m_high((1 << bitDepth) - 1) {}
+
+XEVAutomaticGainControl::~XEVAutomaticGainControl() = default;
 
 void XEVAutomaticGainControl::onNewFrame(const cv::Mat& frame, const XEVFrameInfo& info) {
     if (!handles(frame))
@@ -67,14 +70,22 @@ bool XEVAutomaticGainControl::process(const cv::Mat& frame, cv::Mat& out,
     m_low = bounds.low;
     m_high = bounds.high;
 
-    uint8_t* table = m_table.data();
+    uint8_t* table = m_stretch->table();
     if (words) {
-        detail::fillStretchTable16(table, m_low, m_high);
+        if (m_low != m_tableLow || m_high != m_tableHigh) {
+            detail::fillStretchTable16(table, m_low, m_high);
+            m_stretch->prepare(m_low, m_high);
+            m_tableLow = m_low;
+            m_tableHigh = m_high;
+        }
+        const detail::StretchTable& stretch = *m_stretch;
         detail::forEachSpan<uint16_t, uint8_t>(
-            frame, out, [table](const uint16_t* in, uint8_t* dst, std::size_t count) {
-                detail::lookup16(in, table, dst, count);
+            frame, out, [&stretch](const uint16_t* in, uint8_t* dst, std::size_t count) {
+                stretch.apply(in, dst, count);
             });
     } else {
+        // The 8-bit table overwrites the start of the 16-bit one.
+        m_tableLow = m_tableHigh = -1;
         detail::stretchRangeDouble(table, 0, 256, double(m_low), double(m_high));
         detail::forEachSpan<uint8_t, uint8_t>(
             frame, out, [table](const uint8_t* in, uint8_t* dst, std::size_t count) {

@@ -4,6 +4,7 @@
 #include "toolbox/FrameOutput.h"
 #include "toolbox/GainControl.h"
 #include "toolbox/PixelKernels.h"
+#include "toolbox/StretchTable.h"
 
 namespace XEVLibrary {
 namespace XEVToolBox {
@@ -20,11 +21,14 @@ double checkedLow(double low, double high) {
 
 XEVManualAGC::XEVManualAGC(unsigned int fifoSize, double low, double high)
     : XEVFilter(fifoSize), m_low(checkedLow(low, high)), m_high(high),
-      m_table16(detail::WordLevels), m_table8(256) {
-    // The bounds never change: every input level is looked up.
-    detail::stretchRangeDouble(m_table16.data(), 0, detail::WordLevels, m_low, m_high);
+      m_stretch16(std::make_unique<detail::StretchTable>()), m_table8(256) {
+    // The bounds never change: the tables are built once.
+    detail::stretchRangeDouble(m_stretch16->table(), 0, detail::WordLevels, m_low, m_high);
+    m_stretch16->prepare(m_low, m_high);
     detail::stretchRangeDouble(m_table8.data(), 0, 256, m_low, m_high);
 }
+
+XEVManualAGC::~XEVManualAGC() = default;
 
 void XEVManualAGC::onNewFrame(const cv::Mat& frame, const XEVFrameInfo& info) {
     if (frame.dims != 2)
@@ -38,10 +42,10 @@ bool XEVManualAGC::process(const cv::Mat& frame, cv::Mat& out, const XEVFrameInf
         return false;
     out.create(frame.rows, frame.cols, CV_8UC1);
     if (frame.type() == CV_16UC1) {
-        const uint8_t* table = m_table16.data();
+        const detail::StretchTable& stretch = *m_stretch16;
         detail::forEachSpan<uint16_t, uint8_t>(
-            frame, out, [table](const uint16_t* in, uint8_t* dst, std::size_t count) {
-                detail::lookup16(in, table, dst, count);
+            frame, out, [&stretch](const uint16_t* in, uint8_t* dst, std::size_t count) {
+                stretch.apply(in, dst, count);
             });
     } else if (frame.type() == CV_8UC1) {
         const uint8_t* table = m_table8.data();
