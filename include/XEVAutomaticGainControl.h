@@ -13,7 +13,8 @@ namespace XEVToolBox {
 
 namespace detail {
 class StretchTable;
-}
+class TailSelector;
+} // namespace detail
 
 /**
  * Automatic gain control over the whole frame: turns raw 16-bit frames (with
@@ -58,6 +59,7 @@ private:
     int m_histogramSize;
     std::vector<uint32_t> m_histogram;
     std::unique_ptr<detail::StretchTable> m_stretch;
+    std::unique_ptr<detail::TailSelector> m_selector;
     /// Bounds the stretch table was last prepared for.
     int m_tableLow = -1;
     int m_tableHigh = -1;

@@ -38,8 +38,9 @@ private:
     int m_mode;
     /// The colour of each grey level, three bytes per level.
     std::array<uint8_t, 256 * 3> m_colours;
-    /// Blurred frame, reused while the frame size stays.
+    /// One blurred row and its column sums, reused while the width stays.
     cv::Mat m_blurred;
+    cv::Mat m_vertical;
 };
 
 } // namespace XEVToolBox

@@ -13,6 +13,7 @@ CpuFeatures detect() {
     const bool avx512 = __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw");
     features.byteLookup = avx512 && __builtin_cpu_supports("avx512vbmi");
     features.wideStretch = avx512 && __builtin_cpu_supports("avx512dq");
+    features.laneCompress = avx512 && __builtin_cpu_supports("avx512vbmi2");
 #endif
     return features;
 }
@@ -36,6 +37,7 @@ const CpuFeatures& cpuFeatures() {
 void overrideCpuFeatures(const CpuFeatures& features) {
     inUse().byteLookup = features.byteLookup && detected().byteLookup;
     inUse().wideStretch = features.wideStretch && detected().wideStretch;
+    inUse().laneCompress = features.laneCompress && detected().laneCompress;
 }
 
 void restoreCpuFeatures() {

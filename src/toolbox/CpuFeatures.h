@@ -16,6 +16,9 @@ struct CpuFeatures {
     /// Sixteen single-precision lanes with per-instruction rounding (AVX-512
     /// F, BW and DQ).
     bool wideStretch = false;
+    /// Lanes compressed into a list in one instruction (AVX-512 BW and
+    /// VBMI2).
+    bool laneCompress = false;
 };
 
 /// The features in use: the processor's own unless overridden.

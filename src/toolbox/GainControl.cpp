@@ -30,10 +30,13 @@ int upperBound(const uint32_t* histogram, int start, uint32_t tail) {
     return start;
 }
 
-Bounds gainBounds(const uint32_t* histogram, int bins, int start) {
-    const int low = lowerBound(histogram, bins, TailPixels);
-    const int top = upperBound(histogram, start, TailPixels);
+Bounds withMinimumSpan(int low, int top) {
     return Bounds{low, (top - low < MinimumSpan) ? low + MinimumSpan : top};
+}
+
+Bounds gainBounds(const uint32_t* histogram, int bins, int start) {
+    return withMinimumSpan(lowerBound(histogram, bins, TailPixels),
+                           upperBound(histogram, start, TailPixels));
 }
 
 void fillStretchTable16(uint8_t* table, int low, int high) {
@@ -80,19 +83,23 @@ void WindowGainControl::process(const cv::Mat& in, cv::Mat& out, const cv::Rect&
     out.create(in.rows, in.cols, CV_8UC1);
     prepareTable();
 
-    const cv::Rect counted = window & cv::Rect(0, 0, in.cols, in.rows);
-    std::fill(m_histogram.begin(), m_histogram.end(), 0u);
-    uint32_t* histogram = m_histogram.data();
-    // One pass: each row is stretched and, inside the window, counted while
-    // it is still in the cache.
-    for (int r = 0; r < in.rows; ++r) {
-        const uint16_t* row = in.ptr<uint16_t>(r);
-        m_stretch.apply(row, out.ptr<uint8_t>(r), std::size_t(in.cols));
-        if (r >= counted.y && r < counted.y + counted.height)
-            countHistogram16(row + counted.x, std::size_t(counted.width), histogram, RawLevels - 1);
-    }
+    for (int r = 0; r < in.rows; ++r)
+        m_stretch.apply(in.ptr<uint16_t>(r), out.ptr<uint8_t>(r), std::size_t(in.cols));
 
-    const Bounds bounds = gainBounds(histogram, RawLevels, RawLevels - 2);
+    const cv::Rect counted = window & cv::Rect(0, 0, in.cols, in.rows);
+    Bounds bounds{};
+    int low = 0, top = 0;
+    if (!counted.empty() &&
+        m_selector.select(in(counted), RawLevels - 1, RawLevels - 2, TailPixels, low, top)) {
+        bounds = withMinimumSpan(low, top);
+    } else {
+        uint32_t* histogram = m_histogram.data();
+        std::fill(m_histogram.begin(), m_histogram.end(), 0u);
+        for (int r = counted.y; r < counted.y + counted.height; ++r)
+            countHistogram16(in.ptr<uint16_t>(r) + counted.x, std::size_t(counted.width), histogram,
+                             RawLevels - 1);
+        bounds = gainBounds(histogram, RawLevels, RawLevels - 2);
+    }
     m_low = bounds.low;
     m_high = bounds.high;
 }

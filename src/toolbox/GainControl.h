@@ -1,6 +1,7 @@
 #pragma once
 
 #include "toolbox/StretchTable.h"
+#include "toolbox/TailSelector.h"
 
 #include <opencv2/core/mat.hpp>
 
@@ -33,6 +34,9 @@ int lowerBound(const uint32_t* histogram, int bins, uint32_t tail);
 /// First bin, counting down from @p start, at which the running sum reaches
 /// @p tail; @p start when bins 0 to start hold fewer pixels.
 int upperBound(const uint32_t* histogram, int start, uint32_t tail);
+
+/// low and top with high raised to low + 300 when the span is less.
+Bounds withMinimumSpan(int low, int top);
 
 /// Gain-control bounds: the two searches with 200-pixel tails, the top search
 /// starting at @p start, and high raised to low + 300 when the span is less.
@@ -71,6 +75,7 @@ private:
 
     std::vector<uint32_t> m_histogram;
     StretchTable m_stretch;
+    TailSelector m_selector;
     int m_low = 0;
     int m_high = RawLevels - 1;
     int m_tableLow = -1;

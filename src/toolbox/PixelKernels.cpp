@@ -149,7 +149,44 @@ stretchEstimate16(const uint16_t* __restrict in, const uint8_t* __restrict table
     for (; i < count; ++i)
         out[i] = table[in[i]];
 }
+__attribute__((target("avx512f,avx512bw,avx512vbmi2"))) bool
+gatherTails16(const uint16_t* __restrict in, std::size_t count, TailLists& lists) {
+    const __m512i last = _mm512_set1_epi16(int16_t(lists.lastBin));
+    const __m512i lowLimit = _mm512_set1_epi16(int16_t(lists.lowLimit));
+    const __m512i highLimit = _mm512_set1_epi16(int16_t(lists.highLimit));
+    const __m512i topStart = _mm512_set1_epi16(int16_t(lists.topStart));
+    uint16_t* __restrict lowList = lists.low;
+    uint16_t* __restrict highList = lists.high;
+    const std::size_t capacity = lists.capacity;
+    std::size_t lowCount = lists.lowCount, highCount = lists.highCount;
+    // Blocks holding tail pixels store them, packed, at the end of each list;
+    // most blocks hold none and store nothing.
+    std::size_t i = 0;
+    for (; i < count; i += 32) {
+        const __mmask32 inside =
+            count - i >= 32 ? ~__mmask32(0) : (__mmask32(1) << (count - i)) - 1;
+        const __m512i x = _mm512_min_epu16(_mm512_maskz_loadu_epi16(inside, in + i), last);
+        const __mmask32 low = _mm512_mask_cmple_epu16_mask(inside, x, lowLimit);
+        const __mmask32 high = _mm512_mask_cmpge_epu16_mask(
+            _mm512_mask_cmple_epu16_mask(inside, x, topStart), x, highLimit);
+        if ((low | high) == 0)
+            continue;
+        if (lowCount + 32 > capacity || highCount + 32 > capacity)
+            return false;
+        _mm512_storeu_si512(lowList + lowCount, _mm512_maskz_compress_epi16(low, x));
+        _mm512_storeu_si512(highList + highCount, _mm512_maskz_compress_epi16(high, x));
+        lowCount += std::size_t(__builtin_popcount(low));
+        highCount += std::size_t(__builtin_popcount(high));
+    }
+    lists.lowCount = lowCount;
+    lists.highCount = highCount;
+    return true;
+}
 #else
+bool gatherTails16(const uint16_t*, std::size_t, TailLists&) {
+    return false;
+}
+
 void stretchEstimate16(const uint16_t* in, const uint8_t* table, const StretchEstimate&,
                        uint8_t* out, std::size_t count) {
     lookup16(in, table, out, count);
@@ -362,6 +399,35 @@ void stretchRangeFloat(uint8_t* __restrict table, int first, int end, int low, i
             table[p + j] = stretchFloatValue(p + j, low, high);
     for (; p < end; ++p)
         table[p] = stretchFloatValue(p, low, high);
+}
+
+namespace {
+
+constexpr uint32_t GaussEdge = 70;
+constexpr uint32_t GaussCentre = 116;
+
+inline uint8_t gaussianOf(uint32_t left, uint32_t centre, uint32_t right) {
+    return uint8_t((GaussEdge * (left + right) + GaussCentre * centre + 32768u) >> 16);
+}
+
+} // namespace
+
+XEV_KERNEL
+void gaussianRow3x3(const uint8_t* __restrict up, const uint8_t* __restrict row,
+                    const uint8_t* __restrict down, std::size_t cols, uint16_t* __restrict vertical,
+                    uint8_t* __restrict blurred) {
+    if (cols == 0)
+        return;
+    for (std::size_t c = 0; c < cols; ++c)
+        vertical[c] = uint16_t(GaussEdge * (uint32_t(up[c]) + down[c]) + GaussCentre * row[c]);
+    if (cols == 1) {
+        blurred[0] = gaussianOf(vertical[0], vertical[0], vertical[0]);
+        return;
+    }
+    blurred[0] = gaussianOf(vertical[1], vertical[0], vertical[1]);
+    for (std::size_t c = 1; c + 1 < cols; ++c)
+        blurred[c] = gaussianOf(vertical[c - 1], vertical[c], vertical[c + 1]);
+    blurred[cols - 1] = gaussianOf(vertical[cols - 2], vertical[cols - 1], vertical[cols - 2]);
 }
 
 void sharpenColourMap(const uint8_t* __restrict in, const uint8_t* __restrict blurred,

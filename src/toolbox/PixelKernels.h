@@ -43,6 +43,27 @@ struct StretchEstimate {
 void stretchEstimate16(const uint16_t* in, const uint8_t* table, const StretchEstimate& estimate,
                        uint8_t* out, std::size_t count);
 
+/// Where a span's tail pixels go: every value v of the span, taken as
+/// c = min(v, lastBin), is appended to @p low when c <= lowLimit and to
+/// @p high when highLimit <= c <= topStart; each list holds at most
+/// @p capacity values and its count is kept in @p lowCount / @p highCount.
+struct TailLists {
+    uint16_t lastBin;
+    uint16_t lowLimit;
+    uint16_t highLimit;
+    uint16_t topStart;
+    uint16_t* low;
+    uint16_t* high;
+    std::size_t capacity;
+    std::size_t lowCount;
+    std::size_t highCount;
+};
+
+/// Appends the tail pixels of one span (see TailLists). Returns false, with
+/// the lists unusable, when one of them would exceed its capacity. Needs
+/// cpuFeatures().laneCompress.
+bool gatherTails16(const uint16_t* in, std::size_t count, TailLists& lists);
+
 /// out = table[in] for 8-bit input; the table has 256 entries.
 void lookup8(const uint8_t* in, const uint8_t* table, uint8_t* out, std::size_t count);
 
@@ -80,6 +101,15 @@ void stretchRangeDouble(uint8_t* table, int first, int end, double low, double h
 /// table[p] = (p - low) / (high - low) * 255 in single precision, converted to
 /// a byte with rounding half to even and saturation, for first <= p < end.
 void stretchRangeFloat(uint8_t* table, int first, int end, int low, int high);
+
+/// One row of the 3x3 Gaussian blur of sigma 1 as the image library computes
+/// it for bytes, in fixed point: weights 70, 116, 70 (of 256) in each
+/// direction, the sum (16 fraction bits) rounded half up. @p up and @p down
+/// are the rows above and below (mirrored at the frame's edges, the row
+/// itself for a one-row frame); columns mirror without repeating the edge.
+/// @p vertical is scratch of @p cols values.
+void gaussianRow3x3(const uint8_t* up, const uint8_t* row, const uint8_t* down, std::size_t cols,
+                    uint16_t* vertical, uint8_t* blurred);
 
 /// out = colours[clamp(2 in - blurred, 0, 255)], three bytes per pixel.
 void sharpenColourMap(const uint8_t* in, const uint8_t* blurred, const uint8_t* colours,

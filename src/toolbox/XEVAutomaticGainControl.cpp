@@ -5,6 +5,7 @@
 #include "toolbox/GainControl.h"
 #include "toolbox/PixelKernels.h"
 #include "toolbox/StretchTable.h"
+#include "toolbox/TailSelector.h"
 
 #include <algorithm>
 
@@ -29,7 +30,8 @@ bool handles(const cv::Mat& frame) {
 XEVAutomaticGainControl::XEVAutomaticGainControl(unsigned int bitDepth, unsigned int fifoSize)
     : XEVFilter(fifoSize), m_bitDepth(checkedBitDepth(bitDepth)), m_histogramSize(1 << bitDepth),
       m_histogram(std::size_t(1) << bitDepth, 0),
-      m_stretch(std::make_unique<detail::StretchTable>()), m_high((1 << bitDepth) - 1) {}
+      m_stretch(std::make_unique<detail::StretchTable>()),
+      m_selector(std::make_unique<detail::TailSelector>()), m_high((1 << bitDepth) - 1) {}
 
 XEVAutomaticGainControl::~XEVAutomaticGainControl() = default;
 
@@ -48,25 +50,31 @@ bool XEVAutomaticGainControl::process(const cv::Mat& frame, cv::Mat& out,
     m_histogramSize = words ? (1 << m_bitDepth) : 256;
     out.create(frame.rows, frame.cols, CV_8UC1);
 
-    uint32_t* histogram = m_histogram.data();
-    std::fill(histogram, histogram + m_histogramSize, 0u);
     const int firstColumn = info.offsetX == 0 ? 1 : 0;
     const int endColumn = info.offsetX == 0 ? frame.cols - 2 : frame.cols;
     const int firstRow = info.offsetY == 0 ? 1 : 0;
     const int endRow = info.offsetY == 0 ? frame.rows - 2 : frame.rows;
-    if (endColumn > firstColumn) {
-        const std::size_t width = std::size_t(endColumn - firstColumn);
-        for (int r = firstRow; r < endRow; ++r) {
+    const bool counts = endColumn > firstColumn && endRow > firstRow;
+    const int lastBin = m_histogramSize - 1;
+    int low = 0, top = 0;
+    detail::Bounds bounds{};
+    if (words && counts &&
+        m_selector->select(frame(cv::Range(firstRow, endRow), cv::Range(firstColumn, endColumn)),
+                           uint16_t(lastBin), uint16_t(lastBin), detail::TailPixels, low, top)) {
+        bounds = detail::withMinimumSpan(low, top);
+    } else {
+        uint32_t* histogram = m_histogram.data();
+        std::fill(histogram, histogram + m_histogramSize, 0u);
+        const std::size_t width = counts ? std::size_t(endColumn - firstColumn) : 0;
+        for (int r = firstRow; r < endRow && counts; ++r) {
             if (words)
                 detail::countHistogram16(frame.ptr<uint16_t>(r) + firstColumn, width, histogram,
-                                         uint32_t(m_histogramSize - 1));
+                                         uint32_t(lastBin));
             else
                 detail::countHistogram8(frame.ptr<uint8_t>(r) + firstColumn, width, histogram);
         }
+        bounds = detail::gainBounds(histogram, m_histogramSize, lastBin);
     }
-
-    const detail::Bounds bounds =
-        detail::gainBounds(histogram, m_histogramSize, m_histogramSize - 1);
     m_low = bounds.low;
     m_high = bounds.high;
 

@@ -5,6 +5,7 @@
 
 #include <opencv2/imgproc.hpp>
 
+#include <algorithm>
 #include <cstring>
 
 namespace XEVLibrary {
@@ -53,17 +54,21 @@ bool XEVColorMap::process(const cv::Mat& frame, cv::Mat& out, const XEVFrameInfo
     if (!handles(frame))
         return false;
     out.create(frame.rows, frame.cols, CV_8UC3);
-    m_blurred.create(frame.rows, frame.cols, CV_8UC1);
-    cv::GaussianBlur(frame, m_blurred, cv::Size(3, 3), 1.0, 0.0, cv::BORDER_REFLECT_101);
+    // One blurred row at a time, sharpened and coloured while in the cache;
+    // the row buffers are reused while the width stays.
+    m_blurred.create(1, frame.cols, CV_8UC1);
+    m_vertical.create(1, frame.cols, CV_16UC1);
     const uint8_t* colours = m_colours.data();
-    if (frame.isContinuous() && out.isContinuous()) {
-        detail::sharpenColourMap(frame.ptr<uint8_t>(0), m_blurred.ptr<uint8_t>(0), colours,
-                                 out.ptr<uint8_t>(0), frame.total());
-        return true;
-    }
-    for (int r = 0; r < frame.rows; ++r)
-        detail::sharpenColourMap(frame.ptr<uint8_t>(r), m_blurred.ptr<uint8_t>(r), colours,
+    const int last = frame.rows - 1;
+    for (int r = 0; r < frame.rows; ++r) {
+        const int above = r > 0 ? r - 1 : std::min(1, last);
+        const int below = r < last ? r + 1 : std::max(last - 1, 0);
+        detail::gaussianRow3x3(frame.ptr<uint8_t>(above), frame.ptr<uint8_t>(r),
+                               frame.ptr<uint8_t>(below), std::size_t(frame.cols),
+                               m_vertical.ptr<uint16_t>(0), m_blurred.ptr<uint8_t>(0));
+        detail::sharpenColourMap(frame.ptr<uint8_t>(r), m_blurred.ptr<uint8_t>(0), colours,
                                  out.ptr<uint8_t>(r), std::size_t(frame.cols));
+    }
     return true;
 }
 

@@ -3,11 +3,14 @@
 // with the portable paths forced.
 #include "FilterTestUtil.h"
 
+#include "XEVAGCROI.h"
+#include "XEVAutomaticGainControl.h"
 #include "XEVManualAGC.h"
 #include "toolbox/CpuFeatures.h"
 #include "toolbox/GainControl.h"
 #include "toolbox/PixelKernels.h"
 #include "toolbox/StretchTable.h"
+#include "toolbox/TailSelector.h"
 
 #include <gtest/gtest.h>
 
@@ -150,4 +153,100 @@ TEST(KernelPaths, ManualGainControlOnAWindowOfAFrame) {
         ASSERT_TRUE(agc.process(frame, whole, XEVFrameInfo()));
         EXPECT_EQ(differences(out, whole(cv::Rect(3, 2, 131, 30))), 0) << path;
     });
+}
+
+namespace {
+
+/// Bounds of @p window by a full histogram, as the stages count them.
+std::pair<int, int> histogramBounds(const cv::Mat& window, int lastBin, int topStart) {
+    std::vector<uint32_t> histogram(std::size_t(lastBin) + 1, 0);
+    for (int r = 0; r < window.rows; ++r)
+        d::countHistogram16(window.ptr<uint16_t>(r), std::size_t(window.cols), histogram.data(),
+                            uint32_t(lastBin));
+    return {d::lowerBound(histogram.data(), lastBin + 1, 200),
+            d::upperBound(histogram.data(), topStart, 200)};
+}
+
+/// Frames the selector meets: smooth scenes with noise, hot and dead pixels,
+/// saturated areas, and flat or two-level frames where a sample says little.
+std::vector<cv::Mat> scenes() {
+    std::vector<cv::Mat> frames;
+    std::mt19937 random(5);
+    std::normal_distribution<double> noise(0.0, 40.0);
+    cv::Mat scene(300, 400, CV_16UC1);
+    for (int r = 0; r < scene.rows; ++r)
+        for (int c = 0; c < scene.cols; ++c)
+            scene.at<uint16_t>(r, c) =
+                cv::saturate_cast<uint16_t>(3000 + 10 * c + 5 * r + noise(random));
+    frames.push_back(scene.clone());
+    cv::Mat spots = scene.clone();
+    for (int i = 0; i < 150; ++i) // fewer than a tail of dead and of hot pixels
+        spots.at<uint16_t>(int(random() % 300), int(random() % 400)) = i % 2 ? 0 : 65535;
+    frames.push_back(spots);
+    cv::Mat saturated = scene.clone();
+    saturated(cv::Rect(0, 0, 400, 60)).setTo(16383); // a fifth of the frame at the top bin
+    saturated(cv::Rect(0, 60, 400, 1)).setTo(20000);
+    frames.push_back(saturated);
+    frames.push_back(randomWords(256, 256, 0, 65535, 9));
+    frames.push_back(cv::Mat(200, 200, CV_16UC1, cv::Scalar(4321)));
+    cv::Mat twoLevels(200, 200, CV_16UC1, cv::Scalar(100));
+    twoLevels(cv::Rect(0, 0, 200, 199)).setTo(9000); // 200 pixels at 100
+    frames.push_back(twoLevels);
+    return frames;
+}
+
+} // namespace
+
+TEST(KernelPaths, TailSelectionGivesTheHistogramBounds) {
+    d::restoreCpuFeatures();
+    d::TailSelector selector;
+    int selected = 0;
+    for (const cv::Mat& frame : scenes())
+        for (const cv::Rect window :
+             {cv::Rect(0, 0, frame.cols, frame.rows),
+              cv::Rect(1, 1, frame.cols - 3, frame.rows - 3),
+              cv::Rect(frame.cols / 4, frame.rows / 4, frame.cols / 2, frame.rows / 2)})
+            for (const auto& bins : {std::pair<int, int>{16383, 16383},
+                                     {16383, 16382},
+                                     {65535, 65535},
+                                     {4095, 4095}}) {
+                const auto expected = histogramBounds(frame(window), bins.first, bins.second);
+                int first = -1, top = -1;
+                if (!selector.select(frame(window), uint16_t(bins.first), uint16_t(bins.second),
+                                     200, first, top))
+                    continue;
+                ++selected;
+                EXPECT_EQ(first, expected.first) << "frame " << frame.size() << " " << window;
+                EXPECT_EQ(top, expected.second) << "frame " << frame.size() << " " << window;
+            }
+    // The noisy scenes are selected on a machine with wide vectors; the
+    // others may fall back to the histogram.
+    if (d::cpuFeatures().laneCompress)
+        EXPECT_GE(selected, 24);
+    else
+        EXPECT_EQ(selected, 0);
+}
+
+TEST(KernelPaths, GainControlStagesAgreeOnEveryPath) {
+    // Whole-frame and windowed gain control give the same frames and bounds
+    // whether bounds come from selection or from the histogram.
+    for (const cv::Mat& frame : scenes()) {
+        std::vector<cv::Mat> outputs;
+        std::vector<std::pair<int, int>> bounds;
+        onEveryPath([&](const char*) {
+            XEVAutomaticGainControl whole(14, 4);
+            XEVAGCROI window(0, 4);
+            cv::Mat a, b;
+            ASSERT_TRUE(whole.process(frame, a, XEVFrameInfo()));
+            ASSERT_TRUE(window.process(frame, b, XEVFrameInfo()));
+            ASSERT_TRUE(window.process(frame, b, XEVFrameInfo()));
+            outputs.push_back(a);
+            outputs.push_back(b);
+            bounds.emplace_back(whole.low(), whole.high());
+        });
+        ASSERT_EQ(outputs.size(), 4u);
+        EXPECT_EQ(differences(outputs[0], outputs[2]), 0);
+        EXPECT_EQ(differences(outputs[1], outputs[3]), 0);
+        EXPECT_EQ(bounds[0], bounds[1]);
+    }
 }

@@ -90,6 +90,29 @@ TEST(Gamma, FramesGoThroughTheTable) {
     EXPECT_FALSE(gamma.process(cv::Mat(2, 2, CV_16UC1, cv::Scalar(9)), none, XEVFrameInfo()));
 }
 
+TEST(ColorMap, BlurIsTheImageLibrarysAtEverySizeAndEdge) {
+    // Single rows and columns, tiny frames, a camera-sized frame, saturated
+    // levels (the rounding of 255 everywhere) and a window of a larger frame.
+    const cv::Mat large = randomBytes(512, 640, 8);
+    std::vector<cv::Mat> frames = {
+        randomBytes(1, 1, 1),           randomBytes(1, 29, 2),
+        randomBytes(31, 1, 3),          randomBytes(2, 2, 4),
+        randomBytes(3, 5, 5),           large,
+        large(cv::Rect(3, 7, 101, 77)), cv::Mat(6, 9, CV_8UC1, cv::Scalar(255))};
+    XEVColorMap none(4, 0);
+    for (const cv::Mat& frame : frames) {
+        cv::Mat blurred, sharpened, expected, out;
+        // A window is blurred on its own, as a frame: its edges mirror rather
+        // than reach into the frame around it.
+        cv::GaussianBlur(frame, blurred, cv::Size(3, 3), 1.0, 0.0,
+                         cv::BORDER_REFLECT_101 | cv::BORDER_ISOLATED);
+        cv::addWeighted(frame, 2.0, blurred, -1.0, 0.0, sharpened);
+        cv::cvtColor(sharpened, expected, cv::COLOR_GRAY2BGR);
+        ASSERT_TRUE(none.process(frame, out, XEVFrameInfo()));
+        EXPECT_EQ(differences(out, expected), 0) << frame.size();
+    }
+}
+
 TEST(ColorMap, SharpenedFrameInEachColourMap) {
     const cv::Mat frame = randomBytes(37, 53, 21);
     cv::Mat blurred, sharpened;
