@@ -2,7 +2,9 @@
 // value changes; the code only stops assuming that someone traps on FP
 // exceptions. Set before the include so that the header's inline helpers are
 // compiled the same way and inlined.
+#if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC optimize("no-trapping-math")
+#endif
 
 #include "toolbox/PixelKernels.h"
 
