@@ -14,6 +14,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <random>
 #include <vector>
 
@@ -248,5 +250,37 @@ TEST(KernelPaths, GainControlStagesAgreeOnEveryPath) {
         EXPECT_EQ(differences(outputs[0], outputs[2]), 0);
         EXPECT_EQ(differences(outputs[1], outputs[3]), 0);
         EXPECT_EQ(bounds[0], bounds[1]);
+    }
+}
+
+TEST(KernelPaths, SaturationRoundsEachOperationOnItsOwn) {
+    // (c0 a - (c1 - c2) d) / 3 with a rounding after every operation: a build
+    // for processors with FMA must not fuse the multiply and the subtraction.
+    for (const float s : {0.0f, 0.37f, 1.3f, 2.0f, 4.75f}) {
+        const float a = 2.0f * s + 1.0f, d = s - 1.0f;
+        std::vector<uint8_t> c0, c1, c2;
+        for (int x = 0; x < 256; ++x)
+            for (int y = 0; y < 256; ++y)
+                for (int z = 0; z < 256; z += 5) {
+                    c0.push_back(uint8_t(x));
+                    c1.push_back(uint8_t(y));
+                    c2.push_back(uint8_t(z));
+                }
+        std::vector<uint8_t> r0(c0.size()), r1(c0.size()), r2(c0.size());
+        d::saturatePlanes(c0.data(), c1.data(), c2.data(), r0.data(), r1.data(), r2.data(),
+                          c0.size(), a, d);
+        int wrong = 0;
+        for (std::size_t i = 0; i < c0.size(); ++i) {
+            auto expected = [&](float c, float x, float y) {
+                volatile float product = c * a; // kept apart from the subtraction
+                volatile float other = (x - y) * d;
+                const float v = std::rint((product - other) / 3.0f);
+                return uint8_t(std::min(255.0f, std::max(0.0f, v)));
+            };
+            wrong += r0[i] != expected(c0[i], c1[i], c2[i]);
+            wrong += r1[i] != expected(c1[i], c0[i], c2[i]);
+            wrong += r2[i] != expected(c2[i], c1[i], c0[i]);
+        }
+        EXPECT_EQ(wrong, 0) << "saturation " << s;
     }
 }
