@@ -142,7 +142,14 @@ TEST_F(UsbDeviceTest, CaptureForDurationFollowsTheAppliedRate) {
     *device << recorder;
     device->captureForDuration(100); // ceil(0.1 s * 50 fps) = 5 frames
     ASSERT_TRUE(endsInTime([&] { device->waitEndCapture(-1); }));
-    EXPECT_EQ(recorder.count(), 5u);
+    // The capture ends once the camera has counted five frames. A host slowed
+    // down (by the race detector, say) misses frames the camera sent: they
+    // count by their numbers but never arrive, so fewer than five may arrive,
+    // never more.
+    const auto numbers = recorder.frameNumbers();
+    ASSERT_FALSE(numbers.empty());
+    EXPECT_GE(numbers.back(), 5u);
+    EXPECT_LE(numbers.size(), 5u);
     EXPECT_EQ(messageOf([&] { device->captureForDuration(0); }),
               "Error : For XEVDevice(Heron), you can't ask for capture n(0) frames, cause n<1.");
 }
