@@ -82,8 +82,12 @@ void nucTwoPoints(const uint16_t* __restrict in, const uint16_t* __restrict dark
         out[i] = twoPoints(in[i], dark[i], gain[i]);
 }
 
-void lookup16(const uint16_t* __restrict in, const uint8_t* __restrict table,
-              uint8_t* __restrict out, std::size_t count) {
+namespace {
+
+/// out = table[in], four look-ups in flight per turn.
+template <class Index>
+void lookupScalar(const Index* __restrict in, const uint8_t* __restrict table,
+                  uint8_t* __restrict out, std::size_t count) {
     std::size_t i = 0;
     for (; i + 4 <= count; i += 4) {
         const uint8_t a = table[in[i]];
@@ -97,6 +101,12 @@ void lookup16(const uint16_t* __restrict in, const uint8_t* __restrict table,
     }
     for (; i < count; ++i)
         out[i] = table[in[i]];
+}
+
+} // namespace
+
+void lookup16(const uint16_t* in, const uint8_t* table, uint8_t* out, std::size_t count) {
+    lookupScalar(in, table, out, count);
 }
 
 #if defined(__x86_64__) && defined(__GNUC__)
@@ -148,8 +158,7 @@ stretchEstimate16(const uint16_t* __restrict in, const uint8_t* __restrict table
             out[i + lane] = table[in[i + lane]];
         }
     }
-    for (; i < count; ++i)
-        out[i] = table[in[i]];
+    lookupScalar(in + i, table, out + i, count - i);
 }
 __attribute__((target("avx512f,avx512bw,avx512vbmi2"))) bool
 gatherTails16(const uint16_t* __restrict in, std::size_t count, TailLists& lists) {
@@ -197,23 +206,6 @@ void stretchEstimate16(const uint16_t* in, const uint8_t* table, const StretchEs
 
 namespace {
 
-void lookup8Scalar(const uint8_t* __restrict in, const uint8_t* __restrict table,
-                   uint8_t* __restrict out, std::size_t count) {
-    std::size_t i = 0;
-    for (; i + 4 <= count; i += 4) {
-        const uint8_t a = table[in[i]];
-        const uint8_t b = table[in[i + 1]];
-        const uint8_t c = table[in[i + 2]];
-        const uint8_t d = table[in[i + 3]];
-        out[i] = a;
-        out[i + 1] = b;
-        out[i + 2] = c;
-        out[i + 3] = d;
-    }
-    for (; i < count; ++i)
-        out[i] = table[in[i]];
-}
-
 #if defined(__x86_64__) && defined(__GNUC__)
 /// The 256-entry table sits in four registers; two-register byte permutes
 /// look up the lower and upper halves and the top bit of each index picks.
@@ -229,7 +221,7 @@ lookup8Permute(const uint8_t* __restrict in, const uint8_t* __restrict table,
         const __m512i upper = _mm512_permutex2var_epi8(t2, x, t3);
         _mm512_storeu_si512(out + i, _mm512_mask_blend_epi8(_mm512_movepi8_mask(x), lower, upper));
     }
-    lookup8Scalar(in + i, table, out + i, count - i);
+    lookupScalar(in + i, table, out + i, count - i);
 }
 #endif
 
@@ -243,7 +235,7 @@ void lookup8(const uint8_t* __restrict in, const uint8_t* __restrict table, uint
         return;
     }
 #endif
-    lookup8Scalar(in, table, out, count);
+    lookupScalar(in, table, out, count);
 }
 
 void countHistogram16(const uint16_t* __restrict in, std::size_t count,

@@ -27,18 +27,10 @@ void XEVNUC1Point::onNewFrame(const cv::Mat& frame, const XEVFrameInfo& info) {
 }
 
 bool XEVNUC1Point::process(const cv::Mat& frame, cv::Mat& out, const XEVFrameInfo&) {
-    if (!detail::nucHandles(frame, m_dark.size()))
-        return false;
-    out.create(frame.rows, frame.cols, CV_16UC1);
-    if (frame.empty())
-        return true;
-    // Maps are continuous; a continuous frame and output make one span.
-    const int spans = (frame.isContinuous() && out.isContinuous()) ? 1 : frame.rows;
-    const std::size_t count = frame.total() / std::size_t(spans);
-    for (int r = 0; r < spans; ++r)
-        detail::nucOnePoint(frame.ptr<uint16_t>(r), m_dark.ptr<uint16_t>(r), out.ptr<uint16_t>(r),
-                            count);
-    return true;
+    return detail::correctNucFrame(frame, m_dark.size(), out, [&](int span, std::size_t count) {
+        detail::nucOnePoint(frame.ptr<uint16_t>(span), m_dark.ptr<uint16_t>(span),
+                            out.ptr<uint16_t>(span), count);
+    });
 }
 
 } // namespace XEVToolBox

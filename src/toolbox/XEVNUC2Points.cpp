@@ -27,18 +27,10 @@ void XEVNUC2Points::onNewFrame(const cv::Mat& frame, const XEVFrameInfo& info) {
 }
 
 bool XEVNUC2Points::process(const cv::Mat& frame, cv::Mat& out, const XEVFrameInfo&) {
-    if (!detail::nucHandles(frame, m_dark.size()))
-        return false;
-    out.create(frame.rows, frame.cols, CV_16UC1);
-    if (frame.empty())
-        return true;
-    // Maps are continuous; a continuous frame and output make one span.
-    const int spans = (frame.isContinuous() && out.isContinuous()) ? 1 : frame.rows;
-    const std::size_t count = frame.total() / std::size_t(spans);
-    for (int r = 0; r < spans; ++r)
-        detail::nucTwoPoints(frame.ptr<uint16_t>(r), m_dark.ptr<uint16_t>(r), m_gain.ptr<float>(r),
-                             out.ptr<uint16_t>(r), count);
-    return true;
+    return detail::correctNucFrame(frame, m_dark.size(), out, [&](int span, std::size_t count) {
+        detail::nucTwoPoints(frame.ptr<uint16_t>(span), m_dark.ptr<uint16_t>(span),
+                             m_gain.ptr<float>(span), out.ptr<uint16_t>(span), count);
+    });
 }
 
 } // namespace XEVToolBox

@@ -26,20 +26,11 @@ void XEVNUCDoubleOnePoint::onNewFrame(const cv::Mat& frame, const XEVFrameInfo& 
 }
 
 bool XEVNUCDoubleOnePoint::process(const cv::Mat& frame, cv::Mat& out, const XEVFrameInfo&) {
-    if (!detail::nucHandles(frame, m_darkOdd.size()))
-        return false;
-    out.create(frame.rows, frame.cols, CV_16UC1);
-    if (frame.empty())
-        return true;
-    const bool odd = (frame.at<uint16_t>(0, 0) & 1u) != 0;
-    const cv::Mat& dark = odd ? m_darkOdd : m_darkEven;
-    // Maps are continuous; a continuous frame and output make one span.
-    const int spans = (frame.isContinuous() && out.isContinuous()) ? 1 : frame.rows;
-    const std::size_t count = frame.total() / std::size_t(spans);
-    for (int r = 0; r < spans; ++r)
-        detail::nucOnePoint(frame.ptr<uint16_t>(r), dark.ptr<uint16_t>(r), out.ptr<uint16_t>(r),
-                            count);
-    return true;
+    return detail::correctNucFrame(frame, m_darkOdd.size(), out, [&](int span, std::size_t count) {
+        const cv::Mat& dark = detail::firstPixelOdd(frame) ? m_darkOdd : m_darkEven;
+        detail::nucOnePoint(frame.ptr<uint16_t>(span), dark.ptr<uint16_t>(span),
+                            out.ptr<uint16_t>(span), count);
+    });
 }
 
 } // namespace XEVToolBox

@@ -29,21 +29,13 @@ void XEVNUCDoubleTwoPoints::onNewFrame(const cv::Mat& frame, const XEVFrameInfo&
 }
 
 bool XEVNUCDoubleTwoPoints::process(const cv::Mat& frame, cv::Mat& out, const XEVFrameInfo&) {
-    if (!detail::nucHandles(frame, m_darkOdd.size()))
-        return false;
-    out.create(frame.rows, frame.cols, CV_16UC1);
-    if (frame.empty())
-        return true;
-    const bool odd = (frame.at<uint16_t>(0, 0) & 1u) != 0;
-    const cv::Mat& dark = odd ? m_darkOdd : m_darkEven;
-    const cv::Mat& gain = odd ? m_gainOdd : m_gainEven;
-    // Maps are continuous; a continuous frame and output make one span.
-    const int spans = (frame.isContinuous() && out.isContinuous()) ? 1 : frame.rows;
-    const std::size_t count = frame.total() / std::size_t(spans);
-    for (int r = 0; r < spans; ++r)
-        detail::nucTwoPoints(frame.ptr<uint16_t>(r), dark.ptr<uint16_t>(r), gain.ptr<float>(r),
-                             out.ptr<uint16_t>(r), count);
-    return true;
+    return detail::correctNucFrame(frame, m_darkOdd.size(), out, [&](int span, std::size_t count) {
+        const bool odd = detail::firstPixelOdd(frame);
+        const cv::Mat& dark = odd ? m_darkOdd : m_darkEven;
+        const cv::Mat& gain = odd ? m_gainOdd : m_gainEven;
+        detail::nucTwoPoints(frame.ptr<uint16_t>(span), dark.ptr<uint16_t>(span),
+                             gain.ptr<float>(span), out.ptr<uint16_t>(span), count);
+    });
 }
 
 } // namespace XEVToolBox
