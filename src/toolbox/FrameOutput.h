@@ -2,10 +2,12 @@
 
 #include "XEVFrameInfo.h"
 #include "XEVFrameProducer.h"
+#include "toolbox/PixelKernels.h"
 
 #include <opencv2/core/mat.hpp>
 
 #include <cstddef>
+#include <cstdint>
 
 namespace XEVLibrary {
 namespace XEVToolBox {
@@ -21,6 +23,14 @@ void forEachSpan(const cv::Mat& in, cv::Mat& out, Body&& body) {
     }
     for (int r = 0; r < in.rows; ++r)
         body(in.ptr<In>(r), out.ptr<Out>(r), std::size_t(in.cols));
+}
+
+/// out = table[in] for an 8-bit frame; @p out has the frame's size already.
+inline void lookupFrame8(const cv::Mat& in, const uint8_t* table, cv::Mat& out) {
+    forEachSpan<uint8_t, uint8_t>(in, out,
+                                  [table](const uint8_t* from, uint8_t* to, std::size_t count) {
+                                      lookup8(from, table, to, count);
+                                  });
 }
 
 /// Writes one output frame of a filter: ensures the format, reserves a slot,

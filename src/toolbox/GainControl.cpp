@@ -83,8 +83,7 @@ void WindowGainControl::process(const cv::Mat& in, cv::Mat& out, const cv::Rect&
     out.create(in.rows, in.cols, CV_8UC1);
     prepareTable();
 
-    for (int r = 0; r < in.rows; ++r)
-        m_stretch.apply(in.ptr<uint16_t>(r), out.ptr<uint8_t>(r), std::size_t(in.cols));
+    m_stretch.apply(in, out);
 
     const cv::Rect counted = window & cv::Rect(0, 0, in.cols, in.rows);
     Bounds bounds{};

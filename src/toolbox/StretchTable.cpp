@@ -1,6 +1,7 @@
 #include "toolbox/StretchTable.h"
 
 #include "toolbox/CpuFeatures.h"
+#include "toolbox/FrameOutput.h"
 
 #include <cmath>
 #include <cstring>
@@ -44,6 +45,12 @@ void StretchTable::prepare(double low, double high) {
     m_estimate = StretchEstimate{float(scale), float(offset - margin), float(offset + margin)};
     stretchEstimate16(allLevels(), m_table.data(), m_estimate, m_check.data(), Levels);
     m_computed = std::memcmp(m_check.data(), m_table.data(), Levels) == 0;
+}
+
+void StretchTable::apply(const cv::Mat& in, cv::Mat& out) const {
+    forEachSpan<uint16_t, uint8_t>(
+        in, out,
+        [this](const uint16_t* from, uint8_t* to, std::size_t count) { apply(from, to, count); });
 }
 
 void StretchTable::apply(const uint16_t* in, uint8_t* out, std::size_t count) const {

@@ -2,6 +2,8 @@
 
 #include "toolbox/PixelKernels.h"
 
+#include <opencv2/core/mat.hpp>
+
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -34,6 +36,9 @@ public:
 
     /// out = table[in] for @p count levels.
     void apply(const uint16_t* in, uint8_t* out, std::size_t count) const;
+
+    /// The same for a 16-bit frame into @p out, an 8-bit frame of its size.
+    void apply(const cv::Mat& in, cv::Mat& out) const;
 
     /// True when apply() computes rather than looks up.
     bool computed() const { return m_computed; }

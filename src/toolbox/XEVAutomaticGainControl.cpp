@@ -86,19 +86,12 @@ bool XEVAutomaticGainControl::process(const cv::Mat& frame, cv::Mat& out,
             m_tableLow = m_low;
             m_tableHigh = m_high;
         }
-        const detail::StretchTable& stretch = *m_stretch;
-        detail::forEachSpan<uint16_t, uint8_t>(
-            frame, out, [&stretch](const uint16_t* in, uint8_t* dst, std::size_t count) {
-                stretch.apply(in, dst, count);
-            });
+        m_stretch->apply(frame, out);
     } else {
         // The 8-bit table overwrites the start of the 16-bit one.
         m_tableLow = m_tableHigh = -1;
         detail::stretchRangeDouble(table, 0, 256, double(m_low), double(m_high));
-        detail::forEachSpan<uint8_t, uint8_t>(
-            frame, out, [table](const uint8_t* in, uint8_t* dst, std::size_t count) {
-                detail::lookup8(in, table, dst, count);
-            });
+        detail::lookupFrame8(frame, table, out);
     }
     return true;
 }

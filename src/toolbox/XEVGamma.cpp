@@ -43,11 +43,7 @@ bool XEVGamma::process(const cv::Mat& frame, cv::Mat& out, const XEVFrameInfo&) 
     if (!handles(frame))
         return false;
     out.create(frame.rows, frame.cols, CV_8UC1);
-    const uint8_t* table = m_table.data();
-    detail::forEachSpan<uint8_t, uint8_t>(
-        frame, out, [table](const uint8_t* in, uint8_t* dst, std::size_t count) {
-            detail::lookup8(in, table, dst, count);
-        });
+    detail::lookupFrame8(frame, m_table.data(), out);
     return true;
 }
 

@@ -65,18 +65,9 @@ void blend(const cv::Mat& picture, int x, int y, double alpha, cv::Mat& frame) {
 } // namespace
 
 void XEVImageOverlay::onNewFrame(const cv::Mat& frame, const XEVFrameInfo& info) {
-    if (!isAnnotatable(frame))
-        return;
-    ensureFrameFormat(frame.cols, frame.rows, CV_8UC1, 0);
-    cv::Mat* out = lockFrameForWrite();
-    try {
-        frame.copyTo(*out);
-        blend(m_overlay->picture, m_overlay->x, m_overlay->y, m_overlay->alpha, *out);
-    } catch (...) {
-        cancelWriting();
-        throw;
-    }
-    unlockFrameForWrite(info);
+    deliverAnnotated(*this, frame, info, [this](cv::Mat& out) {
+        blend(m_overlay->picture, m_overlay->x, m_overlay->y, m_overlay->alpha, out);
+    });
 }
 
 } // namespace XEVToolBox

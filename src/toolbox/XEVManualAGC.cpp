@@ -42,17 +42,9 @@ bool XEVManualAGC::process(const cv::Mat& frame, cv::Mat& out, const XEVFrameInf
         return false;
     out.create(frame.rows, frame.cols, CV_8UC1);
     if (frame.type() == CV_16UC1) {
-        const detail::StretchTable& stretch = *m_stretch16;
-        detail::forEachSpan<uint16_t, uint8_t>(
-            frame, out, [&stretch](const uint16_t* in, uint8_t* dst, std::size_t count) {
-                stretch.apply(in, dst, count);
-            });
+        m_stretch16->apply(frame, out);
     } else if (frame.type() == CV_8UC1) {
-        const uint8_t* table = m_table8.data();
-        detail::forEachSpan<uint8_t, uint8_t>(
-            frame, out, [table](const uint8_t* in, uint8_t* dst, std::size_t count) {
-                detail::lookup8(in, table, dst, count);
-            });
+        detail::lookupFrame8(frame, m_table8.data(), out);
     }
     return true;
 }

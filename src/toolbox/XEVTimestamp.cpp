@@ -43,20 +43,11 @@ std::string XEVTimestamp::text(std::time_t when) {
 }
 
 void XEVTimestamp::onNewFrame(const cv::Mat& frame, const XEVFrameInfo& info) {
-    if (!isAnnotatable(frame))
-        return;
-    ensureFrameFormat(frame.cols, frame.rows, CV_8UC1, 0);
-    cv::Mat* out = lockFrameForWrite();
-    try {
-        frame.copyTo(*out);
+    deliverAnnotated(*this, frame, info, [this](cv::Mat& out) {
         char buffer[TextSize];
         formatTime(m_clock(), buffer);
-        drawAnnotationText(*out, buffer, m_x, m_y, m_fontScale);
-    } catch (...) {
-        cancelWriting();
-        throw;
-    }
-    unlockFrameForWrite(info);
+        drawAnnotationText(out, buffer, m_x, m_y, m_fontScale);
+    });
 }
 
 } // namespace XEVToolBox
