@@ -13,6 +13,12 @@ namespace XEVLibrary {
 namespace XEVToolBox {
 namespace detail {
 
+/// True for a two-dimensional image of pixel type @p type: the frames a
+/// stage that handles only that type works on.
+inline bool isImageOf(const cv::Mat& frame, int type) {
+    return frame.dims == 2 && frame.type() == type;
+}
+
 /// Calls @p body(inRow, outRow, count) over the pixels of two images of the
 /// same size: once for continuous images, else once per row.
 template <class In, class Out, class Body>

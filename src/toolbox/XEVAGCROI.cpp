@@ -25,10 +25,6 @@ cv::Rect centredWindow(int mode, int cols, int rows) {
                     cols / 4 + oddCols, rows / 4 + oddRows);
 }
 
-bool handles(const cv::Mat& frame) {
-    return frame.dims == 2 && frame.type() == CV_16UC1;
-}
-
 } // namespace
 
 XEVAGCROI::XEVAGCROI(int mode, unsigned int fifoSize)
@@ -45,14 +41,14 @@ int XEVAGCROI::high() const {
 }
 
 void XEVAGCROI::onNewFrame(const cv::Mat& frame, const XEVFrameInfo& info) {
-    if (!handles(frame))
+    if (!detail::isImageOf(frame, CV_16UC1))
         return;
     detail::deliverFrame(*this, frame.cols, frame.rows, CV_8UC1, info,
                          [&](cv::Mat& out) { return process(frame, out, info); });
 }
 
 bool XEVAGCROI::process(const cv::Mat& frame, cv::Mat& out, const XEVFrameInfo&) {
-    if (!handles(frame))
+    if (!detail::isImageOf(frame, CV_16UC1))
         return false;
     m_window = centredWindow(m_mode, frame.cols, frame.rows);
     m_gain->process(frame, out, m_window);

@@ -6,14 +6,6 @@
 namespace XEVLibrary {
 namespace XEVToolBox {
 
-namespace {
-
-bool handles(const cv::Mat& frame) {
-    return frame.dims == 2 && frame.type() == CV_16UC1;
-}
-
-} // namespace
-
 XEVAGCROICustom::XEVAGCROICustom(int x, int y, int width, int height, unsigned int fifoSize)
     : XEVFilter(fifoSize), m_window(x, y, width, height),
       m_gain(std::make_unique<detail::WindowGainControl>()) {}
@@ -28,14 +20,14 @@ int XEVAGCROICustom::high() const {
 }
 
 void XEVAGCROICustom::onNewFrame(const cv::Mat& frame, const XEVFrameInfo& info) {
-    if (!handles(frame))
+    if (!detail::isImageOf(frame, CV_16UC1))
         return;
     detail::deliverFrame(*this, frame.cols, frame.rows, CV_8UC1, info,
                          [&](cv::Mat& out) { return process(frame, out, info); });
 }
 
 bool XEVAGCROICustom::process(const cv::Mat& frame, cv::Mat& out, const XEVFrameInfo&) {
-    if (!handles(frame))
+    if (!detail::isImageOf(frame, CV_16UC1))
         return false;
     m_gain->process(frame, out, m_window);
     return true;

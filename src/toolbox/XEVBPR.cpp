@@ -12,14 +12,6 @@
 namespace XEVLibrary {
 namespace XEVToolBox {
 
-namespace {
-
-bool handles(const cv::Mat& frame) {
-    return frame.dims == 2 && frame.type() == CV_16UC1;
-}
-
-} // namespace
-
 XEVBPR::XEVBPR(std::string path, int width, int height, int offsetX, int offsetY,
                unsigned int fifoSize)
     : XEVFilter(fifoSize), m_path(std::move(path)), m_width(width), m_height(height),
@@ -66,14 +58,14 @@ void XEVBPR::prepareRepairs(int cols, int rows) {
 }
 
 void XEVBPR::onNewFrame(const cv::Mat& frame, const XEVFrameInfo& info) {
-    if (!handles(frame))
+    if (!detail::isImageOf(frame, CV_16UC1))
         return;
     detail::deliverFrame(*this, frame.cols, frame.rows, CV_16UC1, info,
                          [&](cv::Mat& out) { return process(frame, out, info); });
 }
 
 bool XEVBPR::process(const cv::Mat& frame, cv::Mat& out, const XEVFrameInfo&) {
-    if (!handles(frame))
+    if (!detail::isImageOf(frame, CV_16UC1))
         return false;
     out.create(frame.rows, frame.cols, CV_16UC1);
     if (frame.cols != m_cols || frame.rows != m_rows)

@@ -13,10 +13,6 @@ namespace XEVToolBox {
 
 namespace {
 
-bool handles(const cv::Mat& frame) {
-    return frame.dims == 2 && frame.type() == CV_8UC1;
-}
-
 /// The image library's colour map of a mode, or -1 for none.
 int colourMapOf(int mode) {
     static const int maps[] = {cv::COLORMAP_RAINBOW, cv::COLORMAP_JET,    cv::COLORMAP_HSV,
@@ -44,14 +40,14 @@ XEVColorMap::XEVColorMap(unsigned int fifoSize, int mode) : XEVFilter(fifoSize),
 }
 
 void XEVColorMap::onNewFrame(const cv::Mat& frame, const XEVFrameInfo& info) {
-    if (!handles(frame))
+    if (!detail::isImageOf(frame, CV_8UC1))
         return;
     detail::deliverFrame(*this, frame.cols, frame.rows, CV_8UC3, info,
                          [&](cv::Mat& out) { return process(frame, out, info); });
 }
 
 bool XEVColorMap::process(const cv::Mat& frame, cv::Mat& out, const XEVFrameInfo&) {
-    if (!handles(frame))
+    if (!detail::isImageOf(frame, CV_8UC1))
         return false;
     out.create(frame.rows, frame.cols, CV_8UC3);
     // One blurred row at a time, sharpened and coloured while in the cache;

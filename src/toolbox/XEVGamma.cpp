@@ -8,14 +8,6 @@
 namespace XEVLibrary {
 namespace XEVToolBox {
 
-namespace {
-
-bool handles(const cv::Mat& frame) {
-    return frame.dims == 2 && frame.type() == CV_8UC1;
-}
-
-} // namespace
-
 XEVGamma::XEVGamma(double gamma, int threshold, unsigned int fifoSize)
     : XEVFilter(fifoSize), m_gamma(gamma), m_threshold(threshold) {
     // The curve depends only on the constructor's values, so the table is
@@ -33,14 +25,14 @@ XEVGamma::XEVGamma(double gamma, int threshold, unsigned int fifoSize)
 }
 
 void XEVGamma::onNewFrame(const cv::Mat& frame, const XEVFrameInfo& info) {
-    if (!handles(frame))
+    if (!detail::isImageOf(frame, CV_8UC1))
         return;
     detail::deliverFrame(*this, frame.cols, frame.rows, CV_8UC1, info,
                          [&](cv::Mat& out) { return process(frame, out, info); });
 }
 
 bool XEVGamma::process(const cv::Mat& frame, cv::Mat& out, const XEVFrameInfo&) {
-    if (!handles(frame))
+    if (!detail::isImageOf(frame, CV_8UC1))
         return false;
     out.create(frame.rows, frame.cols, CV_8UC1);
     detail::lookupFrame8(frame, m_table.data(), out);
