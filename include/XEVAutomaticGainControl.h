@@ -4,6 +4,7 @@
 
 #include <opencv2/core/mat.hpp>
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -60,6 +61,8 @@ private:
     std::vector<uint32_t> m_histogram;
     std::unique_ptr<detail::StretchTable> m_stretch;
     std::unique_ptr<detail::TailSelector> m_selector;
+    /// Table of 8-bit frames.
+    std::array<uint8_t, 256> m_table8{};
     /// Bounds the stretch table was last prepared for.
     int m_tableLow = -1;
     int m_tableHigh = -1;

@@ -78,20 +78,17 @@ bool XEVAutomaticGainControl::process(const cv::Mat& frame, cv::Mat& out,
     m_low = bounds.low;
     m_high = bounds.high;
 
-    uint8_t* table = m_stretch->table();
     if (words) {
         if (m_low != m_tableLow || m_high != m_tableHigh) {
-            detail::fillStretchTable16(table, m_low, m_high);
+            detail::fillStretchTable16(m_stretch->table(), m_low, m_high);
             m_stretch->prepare(m_low, m_high);
             m_tableLow = m_low;
             m_tableHigh = m_high;
         }
         m_stretch->apply(frame, out);
     } else {
-        // The 8-bit table overwrites the start of the 16-bit one.
-        m_tableLow = m_tableHigh = -1;
-        detail::stretchRangeDouble(table, 0, 256, double(m_low), double(m_high));
-        detail::lookupFrame8(frame, table, out);
+        detail::stretchRangeDouble(m_table8.data(), 0, 256, double(m_low), double(m_high));
+        detail::lookupFrame8(frame, m_table8.data(), out);
     }
     return true;
 }
