@@ -19,7 +19,7 @@ public:
     int claimInterface(int interfaceNumber) override {
         if (gone())
             return UsbError::NoDevice;
-        return interfaceNumber == 0 ? UsbError::Success : UsbError::NotFound;
+        return m_camera->claimInterface(interfaceNumber);
     }
     int releaseInterface(int interfaceNumber) override {
         if (gone())

@@ -20,6 +20,7 @@ using Clock = std::chrono::steady_clock;
 constexpr uint16_t HeaderWords[8] = {0x0555, 0x0AAA, 0x0555, 0x0AAA,
                                      0x0555, 0x0AAA, 0x0000, 0x0FFF};
 constexpr std::size_t MaxEvents = 4096;
+constexpr std::size_t MaxScenes = 4;
 constexpr uint8_t StringManufacturer = 1;
 constexpr uint8_t StringProduct = 2;
 constexpr uint8_t StringSerial = 3;
@@ -36,9 +37,11 @@ void putWord(uint8_t* base, std::size_t limit, std::size_t offset, uint16_t word
 namespace {
 
 /// The camera's 24-bit frame counter after @p steps frames. It runs through
-/// 1 .. 0xFFFFFF and skips 0 when it wraps, so that the difference the
-/// library adds across a wrap (c - previous + 0xFFFFFF) counts every frame.
-uint32_t advanceCounter(uint32_t counter, uint64_t steps) {
+/// 1 .. 0xFFFFFF and skips 0 when it wraps, or, for a camera that wraps to
+/// zero, through 0 .. 0xFFFFFF.
+uint32_t advanceCounter(uint32_t counter, uint64_t steps, bool wrapsToZero) {
+    if (wrapsToZero)
+        return uint32_t((uint64_t(counter) + steps) % 0x1000000);
     const uint64_t position = (counter == 0 ? 0 : uint64_t(counter) - 1) + steps;
     if (counter == 0 && steps > 0)
         return uint32_t(((steps - 1) % 0xFFFFFF) + 1);
@@ -149,7 +152,9 @@ struct XEVUsbEmulatedCamera::State {
     uint16_t lineWord = 0;
     bool line8 = false;
     unsigned triggered = 0;
-    std::shared_ptr<const UsbSceneImage> scene;
+    /// The scenes rendered last, newest first: live view that toggles between
+    /// windows or pixel depths finds its images again without rendering.
+    std::deque<std::shared_ptr<const UsbSceneImage>> scenes;
     std::shared_ptr<const XEVSyntheticScene> sensor;
 
     // Faults.
@@ -164,6 +169,11 @@ struct XEVUsbEmulatedCamera::State {
     unsigned controlErrors = 0;
     int controlErrorCode = UsbError::IO;
     bool halted = false;
+    unsigned repeatedCounters = 0;
+    bool repeatArmed = false;
+    uint32_t lastCounter = 0;
+    bool interfaceHeld = false;
+    unsigned bulkExceptions = 0;
 
     std::deque<XEVUsbCameraEvent> events;
 
@@ -318,8 +328,18 @@ struct XEVUsbEmulatedCamera::State {
         key.seed = config.sceneSeed;
         key.sensorWidth = config.sensorWidth;
         key.sensorHeight = config.sensorHeight;
-        if (!scene || !(scene->key == key))
+        auto found = std::find_if(scenes.begin(), scenes.end(),
+                                  [&](const auto& scene) { return scene->key == key; });
+        std::shared_ptr<const UsbSceneImage> scene;
+        if (found != scenes.end()) {
+            scene = *found;
+            scenes.erase(found);
+        } else {
             scene = renderScene(key, *sensor);
+            if (scenes.size() >= MaxScenes)
+                scenes.pop_back();
+        }
+        scenes.push_front(scene);
         return scene;
     }
 };
@@ -429,6 +449,22 @@ void XEVUsbEmulatedCamera::haltBulkEndpoint() {
         m_state->halted = true;
     }
     m_state->changed.notify_all();
+}
+
+void XEVUsbEmulatedCamera::repeatFrameCounter(unsigned count) {
+    std::lock_guard<std::mutex> guard(m_state->lock);
+    m_state->repeatedCounters = count;
+    m_state->repeatArmed = false;
+}
+
+void XEVUsbEmulatedCamera::holdInterface(bool held) {
+    std::lock_guard<std::mutex> guard(m_state->lock);
+    m_state->interfaceHeld = held;
+}
+
+void XEVUsbEmulatedCamera::injectBulkExceptions(unsigned count) {
+    std::lock_guard<std::mutex> guard(m_state->lock);
+    m_state->bulkExceptions = count;
 }
 
 std::array<uint8_t, 16> XEVUsbEmulatedCamera::registers() const {
@@ -548,6 +584,10 @@ int XEVUsbEmulatedCamera::bulkRead(uint8_t endpoint, unsigned char* data, int le
         return UsbError::NoDevice;
     if (endpoint != s.config.bulkEndpoint())
         return UsbError::IO;
+    if (s.bulkExceptions > 0) {
+        --s.bulkExceptions;
+        throw XEVUsbEmulatorFault();
+    }
     if (s.halted)
         return UsbError::Pipe;
     if (s.bulkErrors > 0) {
@@ -588,7 +628,8 @@ int XEVUsbEmulatedCamera::bulkRead(uint8_t endpoint, unsigned char* data, int le
             if (now >= s.nextFrame + period && period.count() > 0) {
                 // Frames nobody read are overwritten; the counter shows the loss.
                 const auto missed = (now - s.nextFrame) / period;
-                s.counter = advanceCounter(s.counter, uint64_t(missed));
+                s.counter =
+                    advanceCounter(s.counter, uint64_t(missed), s.config.counterWrapsToZero);
                 s.nextFrame += missed * period;
             }
             if (now >= s.nextFrame)
@@ -607,8 +648,15 @@ int XEVUsbEmulatedCamera::bulkRead(uint8_t endpoint, unsigned char* data, int le
     const auto period = std::chrono::duration_cast<Clock::duration>(
         std::chrono::duration<double, std::micro>(s.timing.framePeriodUs));
     const uint64_t ordinal = ++s.delivered;
-    const uint32_t counter = s.counter;
-    s.counter = advanceCounter(s.counter, 1);
+    uint32_t counter = s.counter;
+    if (s.repeatArmed && s.repeatedCounters > 0) {
+        --s.repeatedCounters;
+        counter = s.lastCounter;
+    } else {
+        s.counter = advanceCounter(s.counter, 1, s.config.counterWrapsToZero);
+        s.repeatArmed = s.repeatedCounters > 0;
+    }
+    s.lastCounter = counter;
     s.nextFrame = fastest ? Clock::now() : s.nextFrame + period;
     if (s.triggeredMode() && s.triggered > 0)
         --s.triggered;
@@ -691,6 +739,15 @@ int XEVUsbEmulatedCamera::bulkRead(uint8_t endpoint, unsigned char* data, int le
 void XEVUsbEmulatedCamera::wakeReaders() {
     { std::lock_guard<std::mutex> guard(m_state->lock); }
     m_state->changed.notify_all();
+}
+
+int XEVUsbEmulatedCamera::claimInterface(int interfaceNumber) {
+    std::lock_guard<std::mutex> guard(m_state->lock);
+    if (!m_state->plugged)
+        return UsbError::NoDevice;
+    if (interfaceNumber != 0)
+        return UsbError::NotFound;
+    return m_state->interfaceHeld ? UsbError::Busy : UsbError::Success;
 }
 
 int XEVUsbEmulatedCamera::resetDevice() {

@@ -72,8 +72,10 @@ struct XEVUsbCameraConfig {
     // Run-time state at power-on.
     uint16_t rawTemperature = 400;
     /// 24-bit camera frame counter of the first frame; it counts up and
-    /// wraps from 0xFFFFFF to 1 (0 never comes back).
+    /// wraps from 0xFFFFFF to 1 (0 never comes back) or, with
+    /// counterWrapsToZero, to 0.
     uint32_t initialFrameCounter = 0;
+    bool counterWrapsToZero = false;
     /// Seed of the scene and of its fixed-pattern noise.
     uint32_t sceneSeed = 1;
 
@@ -103,6 +105,10 @@ struct XEVUsbCameraEvent {
     /// What the camera answered (byte count or UsbError code).
     int result = 0;
 };
+
+/// Thrown by an emulated camera's bulk read on request (injectBulkExceptions):
+/// an exception that is not a std::exception, as a faulty USB stack might raise.
+struct XEVUsbEmulatorFault {};
 
 /// How an emulated camera paces its frames.
 enum class XEVUsbPacing {
@@ -175,6 +181,16 @@ public:
     void injectControlErrors(unsigned count, int code);
     /// The bulk endpoint answers UsbError::Pipe until its halt is cleared.
     void haltBulkEndpoint();
+    /// The @p count frames after the next one carry the next one's frame
+    /// counter again, as a frame sent several times would.
+    void repeatFrameCounter(unsigned count);
+    /// While held, claiming interface 0 answers UsbError::Busy, as when
+    /// another program has the camera open.
+    void holdInterface(bool held);
+    /// The next @p count bulk reads throw XEVUsbEmulatorFault instead of
+    /// returning. For tests of the host's error handling through the emulated
+    /// bus; a usbfs emulation must not use it.
+    void injectBulkExceptions(unsigned count);
 
     // --- Observation --------------------------------------------------------
     std::array<uint8_t, 16> registers() const;
@@ -203,6 +219,8 @@ public:
     int bulkRead(uint8_t endpoint, unsigned char* data, int length, int* transferred,
                  unsigned int timeoutMs, const std::atomic<bool>* cancel = nullptr);
     void wakeReaders();
+    /// Claims interface @p interfaceNumber for the host (the only one is 0).
+    int claimInterface(int interfaceNumber);
     int resetDevice();
     int clearHalt(uint8_t endpoint);
     /// The device descriptor followed by the configuration descriptor (usbfs "descriptors").

@@ -2,8 +2,11 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
 #include <exception>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -35,6 +38,45 @@ inline std::string messageOf(const std::function<void()>& action) {
         return error.what();
     }
     return "<no exception>";
+}
+
+/**
+ * Runs @p action on a thread of its own and waits at most @p deadline for it;
+ * an exception it throws is thrown here. A hang cannot be recovered from (the
+ * hung thread still uses the test's objects), so the program then ends at
+ * once with a line naming @p what: the test fails instead of running into
+ * the time-out of the test runner.
+ */
+inline void finishesWithin(const char* what, const std::function<void()>& action,
+                           std::chrono::milliseconds deadline = DefaultDeadline) {
+    struct Outcome {
+        std::mutex lock;
+        std::condition_variable ended;
+        bool finished = false;
+        std::exception_ptr error;
+    };
+    auto outcome = std::make_shared<Outcome>();
+    std::thread([outcome, &action] {
+        std::exception_ptr error;
+        try {
+            action();
+        } catch (...) {
+            error = std::current_exception();
+        }
+        std::lock_guard<std::mutex> guard(outcome->lock);
+        outcome->finished = true;
+        outcome->error = error;
+        outcome->ended.notify_all();
+    }).detach();
+    std::unique_lock<std::mutex> lock(outcome->lock);
+    if (!outcome->ended.wait_for(lock, deadline, [&] { return outcome->finished; })) {
+        std::fprintf(stderr, "HANG: %s did not end within %lld ms\n", what,
+                     static_cast<long long>(deadline.count()));
+        std::fflush(stderr);
+        std::_Exit(3);
+    }
+    if (outcome->error)
+        std::rethrow_exception(outcome->error);
 }
 
 /// A one-shot or counting gate that test threads wait on with a deadline.
