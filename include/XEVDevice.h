@@ -1,8 +1,10 @@
 #pragma once
 
+#include "XEVErrorRecord.h"
 #include "XEVFrameProducer.h"
 #include "XEVModelConfiguration.h"
 
+#include <boost/thread/condition_variable.hpp>
 #include <boost/thread/mutex.hpp>
 
 #include <memory>
@@ -30,6 +32,33 @@ struct DeviceImpl;
  *
  * Devices are created and destroyed by XEVManager; the application never
  * deletes one, and stops a device before destroying anything connected to it.
+ *
+ * Threads. A device runs threads of its own: camera threads (a USB camera's
+ * capture thread and, with a software trigger, its trigger thread) and, while
+ * it captures, the reading thread of every observer and filter below it,
+ * which call onNewFrame(). Every public operation may be called from any
+ * thread, with these exceptions for the device's own threads (frame
+ * callbacks, and config observer callbacks, which run on the thread that made
+ * the change or, for the loss of the camera, on the capture thread):
+ * - stop() and waitEndCapture() are refused with an XEVException: they wait
+ *   for the graph to stop, that is for the calling thread itself;
+ * - start() and captureNFrames() are refused while a capture is starting or
+ *   ending, for the same reason, and do nothing while one runs;
+ * - the device cannot be destroyed from them (XEVManager refuses).
+ * Getters (parameters, frame rates, manual(), isCapturing()) and setters may
+ * be called from frame callbacks: no lock of the library is held while the
+ * device waits for its reading threads.
+ *
+ * Blocking. Setters with apply true wait for the camera to take the
+ * registers (before USB bridge firmware 2.0.0, about 100 ms per register).
+ * stop() waits for the stages below to finish the frame they hold and end.
+ * start(), captureNFrames() and stop() wait for a capture that another thread
+ * is starting or ending, at most 10 s, then give up with an XEVException.
+ * waitEndCapture(-1) waits without limit.
+ *
+ * Scheduling. Camera threads ask for SCHED_FIFO at priority 90, reading
+ * threads for SCHED_RR at priority 70; without the privilege to use
+ * real-time scheduling they run with the normal policy.
  */
 class XEVDevice : public XEVModelConfiguration, public XEVFrameProducer {
 public:
@@ -72,21 +101,33 @@ public:
         SetParamValueOf(name, std::string(value), apply);
     }
     /// Sends the pending settings; with @p force every setting, not only the
-    /// changed ones. False when a write failed.
+    /// changed ones. False when the camera refused a write: the settings it
+    /// refused stay pending (reads with applied true show what the camera
+    /// has) and are sent again by the next updateConfig().
     bool updateConfig(bool force = false) { return UpdateConfig(force); }
 
-    /// Captures until stop().
+    /// Captures until stop(). Does nothing while a capture runs.
     void start() { Start(); }
     /// Captures @p n frames; the capture ends once every final observer has
-    /// processed its frames.
+    /// processed its frames. Does nothing while a capture runs.
     void captureNFrames(long n) { CaptureNFrames(n, true); }
     void captureForDuration(unsigned long milliseconds) { CaptureForDuration(milliseconds, true); }
+    /// Ends the capture: when it returns, every stage below has stopped and
+    /// may be destroyed.
     void stop(bool resetCounters = false) { Stop(resetCounters); }
     /// Waits for the end of the capture, at most @p milliseconds (-1: no
-    /// limit). True when the capture ended by reaching its frame count.
+    /// limit), then ends it. True when the capture ended by reaching its frame
+    /// count.
     bool waitEndCapture(int milliseconds) { return WaitEndCapture(milliseconds); }
     void synchronize() { Synchronize(); }
+    /// True from the start of a capture until its production has fully
+    /// stopped: once false, the stages below may be destroyed or restarted.
     bool isCapturing() const { return IsCapturing(); }
+    /// The error that ended the last capture early (a failure on a camera
+    /// thread), or null; cleared when the next capture starts.
+    std::exception_ptr lastError() const { return m_lastError.error(); }
+    /// The text of lastError(), or an empty string.
+    std::string lastErrorMessage() const { return m_lastError.message(); }
 
     void StartProduction() { startProduction(); }
     void StopProduction(bool resetCounters) { stopProduction(resetCounters); }
@@ -96,10 +137,20 @@ public:
     void notifyFpsChanged(double fps, double minFps, double maxFps, bool flag);
     void notifyParamChanged(const std::string& name, const std::string& value, bool applied);
     void connectConfigObserver(XEVConfigObserver& observer);
+    /// Removes @p observer. Notifications may run on other threads meanwhile:
+    /// returns once none of them can call @p observer any more, so that it may
+    /// be destroyed. From a callback of this device's notifications it
+    /// returns at once (the notifications under way skip @p observer).
     void disconnectConfigObserver(XEVConfigObserver& observer);
     /// The camera is gone: tells every config observer. Concrete devices mark
     /// themselves disconnected and stop capturing, then call this body.
     virtual void signalDeviceDisconnected();
+
+    /// True when the calling thread is one of this device's own: a camera
+    /// thread, the reading thread of a stage below it, or a thread running
+    /// this device's config observer callbacks. Such a thread cannot wait for
+    /// the device to stop or be destroyed.
+    bool isOwnThread() const;
 
     /// The internal signals of this device.
     DeviceImpl* impl() const { return m_impl.get(); }
@@ -124,10 +175,45 @@ protected:
     virtual bool WaitEndCapture(int milliseconds) = 0;
     virtual void Synchronize() = 0;
 
+    /// The error that ended the last capture, kept by the concrete device.
+    XEVErrorRecord m_lastError;
+
+    /// Marks the calling thread as one of @p device's own (isOwnThread())
+    /// for the lifetime of the mark: camera threads hold one while they run.
+    class OwnThreadMark {
+    public:
+        enum class Role { CameraThread, ConfigNotification };
+        OwnThreadMark(const XEVDevice& device, Role role);
+        ~OwnThreadMark();
+        OwnThreadMark(const OwnThreadMark&) = delete;
+        OwnThreadMark& operator=(const OwnThreadMark&) = delete;
+
+        /// Config notifications of @p device running on the calling thread.
+        static unsigned notificationsOf(const XEVDevice& device);
+        /// True when the calling thread carries a mark of @p device.
+        static bool isMarked(const XEVDevice& device);
+
+    private:
+        /// The innermost mark of the calling thread; marks nest as calls do.
+        static thread_local const OwnThreadMark* s_innermost;
+
+        const XEVDevice* m_device;
+        Role m_role;
+        const OwnThreadMark* m_previous;
+    };
+
 private:
+    /// Calls @p notify on every config observer still connected, with a
+    /// copy of the list taken under the lock.
+    template <typename Notify>
+    void forEachConfigObserver(const Notify& notify);
+
     std::unique_ptr<DeviceImpl> m_impl;
     std::vector<XEVConfigObserver*> m_configObservers;
     mutable boost::mutex m_configObserverLock;
+    /// Notifications under way, on any thread; disconnecting waits for them.
+    unsigned m_activeNotifications = 0;
+    boost::condition_variable m_notificationsEnded;
 };
 
 } // namespace XEVLibrary

@@ -41,7 +41,15 @@ class UsbDeviceHandle;
  * capture's frames, or has drained everything it could still read after the
  * capture's last frame (an observer that fell behind and lost frames is done
  * when it has read the last frame it could get); WaitEndCapture(-1) therefore
- * always returns once the camera delivered N frames.
+ * always returns once the camera delivered N frames. Frames are counted by the
+ * camera's 24-bit frame counter: a frame whose counter repeats the one before
+ * is the same frame again and is dropped; across the counter's wrap every
+ * frame counts once, whether the camera wraps to 0 or to 1.
+ *
+ * A capture goes from idle through starting, running and ending back to
+ * idle; exactly one thread (the one that started or ended it) drives each
+ * transition, with no lock held while it starts or joins reading threads.
+ * An error on a camera thread ends the capture (lastError() keeps it).
  */
 class XEVDeviceUsb : public XEVDevice {
 public:
@@ -121,6 +129,7 @@ private:
 
     // Parameter side.
     void throwIfDisconnected() const;
+    [[noreturn]] void throwWritesRefused() const;
     void applyKestrelCouplings(const std::string& name, double value);
     void reapplyExposure(double exposure);
     double registryValue(const std::string& name, const uint8_t* registry) const;
@@ -130,6 +139,8 @@ private:
     void raiseNucSignal(double minExposure);
 
     // Acquisition side.
+    enum class CaptureState { Idle, Starting, Running, Ending };
+
     void startThreads();
     void stopThreads();
     void capturing();
@@ -139,7 +150,18 @@ private:
     void ConnectToFinalObserverDoneSignal(long frames);
     void DisconnectFromFinalObserverDoneSignal();
     void OnFinalObserverDone();
-    void startCapture(long frameLimit, bool waitObservers);
+    void startCapture(long frameLimit, bool waitObservers, const char* operation);
+    /// Ends the capture that runs, or waits for the thread that ends it.
+    void endCapture(bool resetCounters);
+    /// Second half of an ending, without any lock: stops production, then idle.
+    void finishEnding(bool resetCounters);
+    /// Waits, with the acquisition lock, while a capture starts or ends.
+    void waitWhileTransitional(boost::unique_lock<boost::mutex>& lock);
+    void abandonObserverWait();
+    /// Keeps the error that stopped a camera thread and ends the capture.
+    void failCapture(std::exception_ptr error);
+    /// Refuses @p operation on one of this device's own threads.
+    void refuseOnOwnThread(const char* operation) const;
 
     const XEVDeviceDescriptorUsb* m_descriptor;
     const Family m_family;
@@ -162,15 +184,15 @@ private:
 
     std::unique_ptr<boost::thread> m_captureThread;
     bool m_alive = true;
-    bool m_capturing = false;
+    CaptureState m_state = CaptureState::Idle;
     mutable boost::mutex m_acquisitionLock;
     boost::condition_variable m_startCondition;
-    boost::condition_variable m_loopCondition;
+    /// Notified at every change of the capture state.
+    boost::condition_variable m_stateChanged;
     int64_t m_frameCount = 0;
     int64_t m_frameLimit = -1;
     bool m_waitForObservers = true;
     bool m_captureCompleted = false;
-    uint64_t m_loopTurns = 0;
 
     std::unique_ptr<boost::thread> m_softTriggerThread;
     boost::condition_variable m_softTriggerCondition;

@@ -29,7 +29,9 @@ public:
     bool IsFinal() const override;
     /// Descends into the filter's own observers.
     void FindFinalObservers(std::vector<XEVObserver*>& out) override;
-    /// Starts the filter's thread, then its observers.
+    /// Starts the filter's thread, then its observers. When the observers
+    /// cannot start, the error is raised with the filter's own thread still
+    /// running; the caller stops and joins it (XEVFrameProducer does).
     void startReading() override;
     /// Stops and joins the observers below, then asks the own thread to stop.
     void stopReading(bool resetCounters) override;

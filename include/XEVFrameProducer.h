@@ -68,9 +68,14 @@ public:
     /// Removes an observer (called by XEVObserver::disconnect).
     void disconnectCaptureObserver(XEVObserver& observer);
 
-    /// Resets the FIFO and starts the reading thread of every observer.
+    /// Resets the FIFO and starts the reading thread of every observer. When
+    /// one cannot start, the ones started are stopped and joined, and its
+    /// error is raised.
     void startProduction();
-    /// Stops every observer and joins its reading thread (depth first).
+    /// Stops every observer and joins its reading thread (depth first). Every
+    /// observer is stopped and joined even when one fails; the first failure is
+    /// then raised. Refused from a reading thread of this producer's graph,
+    /// which would have to join itself.
     void stopProduction(bool resetCounters);
 
     /**
@@ -108,6 +113,7 @@ public:
 
 private:
     friend class XEVObserver;
+    friend class XEVFilter;
 
     struct AlignedFree {
         void operator()(uint8_t* p) const noexcept;
@@ -142,6 +148,9 @@ private:
     uint16_t m_busyReaders = 0;
     int64_t m_slotWritten = -1;
     std::vector<XEVObserver*> m_observers;
+    /// For a filter, its observer part: the way up from this producer to the
+    /// one its frames come from. Null for any other producer.
+    XEVObserver* m_observerSide = nullptr;
 };
 
 } // namespace XEVLibrary

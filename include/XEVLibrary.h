@@ -21,6 +21,7 @@
 #include "XEVDeviceDescriptorUsb.h"
 #include "XEVDeviceUsb.h"
 #include "XEVEnumParam.h"
+#include "XEVErrorRecord.h"
 #include "XEVException.h"
 #include "XEVExposureParam.h"
 #include "XEVExposureParamKestrel.h"

@@ -1,10 +1,12 @@
 #pragma once
 
+#include <boost/thread/condition_variable.hpp>
 #include <boost/thread/mutex.hpp>
 
 #include <map>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace XEVLibrary {
@@ -20,13 +22,27 @@ class XEVDeviceDescriptorUsb;
  *
  * The index of a descriptor is the device number the application uses. The
  * manager owns every descriptor and every opened device: they live until the
- * next enumerate(), flushDevs() or destroyInstance(), and opening the same
- * camera twice returns the same device.
+ * next enumerate(), flushDevs(), flushEnumeration() or destroyInstance(), and
+ * opening the same camera twice, from any thread, returns the same device.
  *
  * Configuration is by code: set useUsb, useGige, gigeDiscoveryTimeInSeconds
  * and numberGigeDevicesToDiscover before getInstance() or enumerate().
  * Emulated USB cameras plugged by code before the enumeration are listed
  * after the real ones.
+ *
+ * Threads. Every public operation may be called from any thread; the manager
+ * lock serialises them. Enumeration holds it while the cameras are listed
+ * and recognised (a camera that never shows a frame costs up to 75 s; with
+ * GigE, discovery lasts up to gigeDiscoveryTimeInSeconds), and opening holds
+ * it while the camera is configured (before USB bridge firmware 2.0.0, about
+ * 100 ms per register); other callers wait meanwhile. Devices are destroyed
+ * without the lock, since destroying a device stops its capture and joins its
+ * threads, whose callbacks may call the manager. From a device's own threads
+ * (its frame callbacks and config observer callbacks, XEVDevice::isOwnThread)
+ * every operation is allowed except those that would destroy that device:
+ * enumerate(), flushDevs(), flushEnumeration() and destroyInstance() are
+ * refused there with an XEVException. Errors of every operation are
+ * XEVExceptions.
  */
 class XEVManager {
 public:
@@ -46,7 +62,9 @@ public:
 
     /// Destroys every opened device and descriptor, then lists the cameras.
     void enumerate();
+    /// Appends the descriptors of the USB cameras found.
     void enumerateUsb();
+    /// Appends the descriptors of the GigE cameras found.
     void enumerateGige();
 
     unsigned int deviceCount();
@@ -63,24 +81,41 @@ public:
     XEVDevice* openDeviceByMacAddress(const char* mac, unsigned short port, long fifoSize);
     XEVDevice* openDeviceByIP(const char* ip, unsigned short port, long fifoSize);
 
-    /// Tells the opened device of that camera that the camera is gone.
+    /// Tells the opened device of that camera that the camera is gone; its
+    /// config observers are told on the calling thread.
     void disconnectDevice(const XEVDeviceDescriptor& descriptor);
     /// Destroys every opened device.
     void flushDevs();
-    /// Destroys every descriptor; call only when no device is open.
+    /// Destroys every opened device, then every descriptor.
     void flushEnumeration();
     /// @p pointer as a device when it is one of the opened devices, else null.
     XEVDevice* castVoidToDevicePointer(void* pointer) const;
 
 private:
+    using DeviceMap = std::map<const XEVDeviceDescriptor*, std::unique_ptr<XEVDevice>>;
+
     XEVManager();
     ~XEVManager();
     XEVManager(const XEVManager&) = delete;
     XEVManager& operator=(const XEVManager&) = delete;
 
+    // Called with the manager lock held.
+    void enumerateLocked();
     XEVDevice* openDescriptor(XEVDeviceDescriptor& descriptor, unsigned short port, long fifoSize,
                               bool announceGige);
     XEVDevice* openedDevice(const XEVDeviceDescriptor& descriptor) const;
+    /// Refuses @p operation, which destroys devices, on a thread of one of them.
+    void refuseOnOwnThread(const char* operation) const;
+    /// Destroys every opened device, releasing @p lock while it does.
+    void closeDevices(boost::unique_lock<boost::mutex>& lock);
+
+    /// Takes the teardown lock, then the manager lock, after refusing
+    /// @p operation on a thread of a device it would destroy.
+    class Teardown;
+
+    /// Tells @p device, found under the lock, that its camera is gone; the
+    /// devices are not destroyed until it returns.
+    void relayLoss(XEVDevice& device);
     /// Receives the transfer layer's report of a vanished USB camera.
     static void usbCameraLost(const XEVDeviceDescriptorUsb& descriptor);
 
@@ -88,7 +123,12 @@ private:
     static boost::mutex* s_mutex;
 
     std::vector<std::unique_ptr<XEVDeviceDescriptor>> m_descriptors;
-    std::map<const XEVDeviceDescriptor*, std::unique_ptr<XEVDevice>> m_devices;
+    DeviceMap m_devices;
+    /// Devices being destroyed with the lock released, with their descriptors.
+    std::vector<std::pair<const XEVDeviceDescriptor*, const XEVDevice*>> m_closing;
+    /// Losses being relayed with the lock released.
+    unsigned m_lossesInFlight = 0;
+    boost::condition_variable m_lossRelayed;
 };
 
 } // namespace XEVLibrary

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "XEVErrorRecord.h"
 #include "XEVFrameInfo.h"
 
 #include <boost/signals2/signal.hpp>
@@ -11,7 +12,6 @@
 #include <cstdint>
 #include <exception>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
@@ -85,6 +85,12 @@ public:
     /// True from startReading() until waitEndReading() joined the thread.
     bool hasReadingThread() const;
 
+    /// True when the calling thread is the reading thread of an observer in
+    /// the graph below @p producer, that is of an observer of @p producer or
+    /// of a filter connected, directly or through other filters, to it. Such
+    /// a thread cannot wait for that graph to stop: it would wait for itself.
+    static bool isReadingFrom(const XEVFrameProducer& producer);
+
     /// The done signal, created on first call.
     DoneSignal* Impl();
     /// Clears the done target and disconnects every slot of the done signal.
@@ -122,9 +128,7 @@ private:
     mutable boost::mutex m_observerLock;
     std::atomic<bool> m_reading{false};
 
-    mutable std::mutex m_errorLock;
-    std::exception_ptr m_lastError;
-    std::string m_lastErrorMessage;
+    XEVErrorRecord m_lastError;
 };
 
 } // namespace XEVLibrary

@@ -11,19 +11,28 @@ XEVConfigObserver::~XEVConfigObserver() {
 }
 
 void XEVConfigObserver::connectTo(XEVDevice& device) {
-    boost::lock_guard<boost::mutex> guard(m_lock);
-    if (m_device != nullptr)
-        m_device->disconnectConfigObserver(*this);
-    m_device = &device;
+    XEVDevice* previous = nullptr;
+    {
+        boost::lock_guard<boost::mutex> guard(m_lock);
+        previous = m_device;
+        m_device = &device;
+    }
+    // Without the own lock: leaving waits for notifications under way, whose
+    // callbacks may ask this observer for its device.
+    if (previous != nullptr && previous != &device)
+        previous->disconnectConfigObserver(*this);
     device.connectConfigObserver(*this);
 }
 
 void XEVConfigObserver::disconnect() {
-    boost::lock_guard<boost::mutex> guard(m_lock);
-    if (m_device == nullptr)
-        return;
-    m_device->disconnectConfigObserver(*this);
-    m_device = nullptr;
+    XEVDevice* device = nullptr;
+    {
+        boost::lock_guard<boost::mutex> guard(m_lock);
+        device = m_device;
+        m_device = nullptr;
+    }
+    if (device != nullptr)
+        device->disconnectConfigObserver(*this);
 }
 
 XEVDevice* XEVConfigObserver::device() const {

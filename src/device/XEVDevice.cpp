@@ -1,6 +1,7 @@
 #include "XEVDevice.h"
 
 #include "XEVConfigObserver.h"
+#include "XEVObserver.h"
 #include "device/DeviceImpl.h"
 
 #include <algorithm>
@@ -48,21 +49,84 @@ long XEVDevice::maxFps(bool applied) const {
     return static_cast<long>(std::floor(GetMaxFps(applied)));
 }
 
-void XEVDevice::notifyFpsChanged(double fps, double minFps, double maxFps, bool flag) {
-    for (XEVConfigObserver* observer : m_configObservers) {
-        if (fps != 0.0)
-            observer->onFpsChanged(fps, flag);
-        if (minFps != 0.0)
-            observer->onMinFpsChanged(minFps, flag);
-        if (maxFps != 0.0)
-            observer->onMaxFpsChanged(maxFps, flag);
+thread_local const XEVDevice::OwnThreadMark* XEVDevice::OwnThreadMark::s_innermost = nullptr;
+
+XEVDevice::OwnThreadMark::OwnThreadMark(const XEVDevice& device, Role role)
+    : m_device(&device), m_role(role), m_previous(s_innermost) {
+    s_innermost = this;
+}
+
+XEVDevice::OwnThreadMark::~OwnThreadMark() {
+    s_innermost = m_previous;
+}
+
+unsigned XEVDevice::OwnThreadMark::notificationsOf(const XEVDevice& device) {
+    unsigned count = 0;
+    for (const OwnThreadMark* mark = s_innermost; mark != nullptr; mark = mark->m_previous)
+        if (mark->m_device == &device && mark->m_role == Role::ConfigNotification)
+            ++count;
+    return count;
+}
+
+bool XEVDevice::OwnThreadMark::isMarked(const XEVDevice& device) {
+    for (const OwnThreadMark* mark = s_innermost; mark != nullptr; mark = mark->m_previous)
+        if (mark->m_device == &device)
+            return true;
+    return false;
+}
+
+bool XEVDevice::isOwnThread() const {
+    // Neither test touches this object: it may be called on a device that
+    // another thread is destroying.
+    return OwnThreadMark::isMarked(*this) || XEVObserver::isReadingFrom(*this);
+}
+
+template <typename Notify>
+void XEVDevice::forEachConfigObserver(const Notify& notify) {
+    std::vector<XEVConfigObserver*> observers;
+    {
+        boost::lock_guard<boost::mutex> guard(m_configObserverLock);
+        observers = m_configObservers;
+        ++m_activeNotifications;
     }
+    struct Ending {
+        XEVDevice& device;
+        ~Ending() {
+            {
+                boost::lock_guard<boost::mutex> guard(device.m_configObserverLock);
+                --device.m_activeNotifications;
+            }
+            device.m_notificationsEnded.notify_all();
+        }
+    } ending{*this};
+    const OwnThreadMark mark(*this, OwnThreadMark::Role::ConfigNotification);
+    for (XEVConfigObserver* observer : observers) {
+        {
+            // One that left meanwhile is not called: it may be gone.
+            boost::lock_guard<boost::mutex> guard(m_configObserverLock);
+            if (std::find(m_configObservers.begin(), m_configObservers.end(), observer) ==
+                m_configObservers.end())
+                continue;
+        }
+        notify(*observer);
+    }
+}
+
+void XEVDevice::notifyFpsChanged(double fps, double minFps, double maxFps, bool flag) {
+    forEachConfigObserver([&](XEVConfigObserver& observer) {
+        if (fps != 0.0)
+            observer.onFpsChanged(fps, flag);
+        if (minFps != 0.0)
+            observer.onMinFpsChanged(minFps, flag);
+        if (maxFps != 0.0)
+            observer.onMaxFpsChanged(maxFps, flag);
+    });
 }
 
 void XEVDevice::notifyParamChanged(const std::string& name, const std::string& value,
                                    bool applied) {
-    for (XEVConfigObserver* observer : m_configObservers)
-        observer->onParamChanged(name, value, applied);
+    forEachConfigObserver(
+        [&](XEVConfigObserver& observer) { observer.onParamChanged(name, value, applied); });
 }
 
 void XEVDevice::connectConfigObserver(XEVConfigObserver& observer) {
@@ -73,16 +137,19 @@ void XEVDevice::connectConfigObserver(XEVConfigObserver& observer) {
 }
 
 void XEVDevice::disconnectConfigObserver(XEVConfigObserver& observer) {
-    boost::lock_guard<boost::mutex> guard(m_configObserverLock);
+    boost::unique_lock<boost::mutex> lock(m_configObserverLock);
     auto it = std::find(m_configObservers.begin(), m_configObservers.end(), &observer);
     if (it != m_configObservers.end())
         m_configObservers.erase(it);
+    // A notification on another thread may have listed the observer before it
+    // left: wait for it. Not from a notification of this device, which would
+    // wait for itself (or for another thread waiting for it).
+    if (OwnThreadMark::notificationsOf(*this) == 0)
+        m_notificationsEnded.wait(lock, [this] { return m_activeNotifications == 0; });
 }
 
 void XEVDevice::signalDeviceDisconnected() {
-    boost::lock_guard<boost::mutex> guard(m_configObserverLock);
-    for (XEVConfigObserver* observer : m_configObservers)
-        observer->onDeviceDisconnected();
+    forEachConfigObserver([](XEVConfigObserver& observer) { observer.onDeviceDisconnected(); });
 }
 
 } // namespace XEVLibrary

@@ -10,6 +10,7 @@
 
 #include <boost/asio/ip/address_v4.hpp>
 
+#include <algorithm>
 #include <cstdio>
 #include <mutex>
 
@@ -24,19 +25,14 @@ boost::mutex* XEVManager::s_mutex = new boost::mutex();
 
 namespace {
 
-/// Guards the manager pointer and the map of opened devices against the
-/// capture threads that report a lost camera. Never held while a device is
-/// destroyed, since destroying a device joins its capture thread.
-std::mutex& lossLock() {
-    static std::mutex lock;
-    return lock;
-}
-
-} // namespace
-
-namespace {
-
 constexpr std::size_t MessageSize = XEVException::ManagerBufferSize;
+
+/// Serialises the operations that destroy devices, which release the manager
+/// lock while a device is destroyed. Taken before the manager lock.
+boost::mutex& teardownLock() {
+    static boost::mutex* lock = new boost::mutex();
+    return *lock;
+}
 
 [[noreturn]] void throwNoSuchNumber(unsigned int n, std::size_t count) {
     XEVException::throwError(XEVException::format(
@@ -53,13 +49,49 @@ constexpr std::size_t MessageSize = XEVException::ManagerBufferSize;
         MessageSize, "%s: GigE Vision cameras are not supported by this build.", what));
 }
 
+/// Runs @p action, turning every error that is not an XEVException into one
+/// that names @p operation: only XEVExceptions leave the manager.
+template <typename Action>
+auto onlyXEVErrors(const char* operation, const Action& action) -> decltype(action()) {
+    try {
+        return action();
+    } catch (const XEVException&) {
+        throw;
+    } catch (const std::exception& error) {
+        XEVException::throwError(
+            XEVException::format(MessageSize, "%s failed: %s", operation, error.what()));
+    }
+}
+
 } // namespace
+
+class XEVManager::Teardown {
+public:
+    /// For the operation @p operation of @p manager (null: the current instance).
+    Teardown(const XEVManager* manager, const char* operation) {
+        {
+            boost::lock_guard<boost::mutex> guard(*s_mutex);
+            if (const XEVManager* target = manager ? manager : s_inst)
+                target->refuseOnOwnThread(operation);
+        }
+        m_teardown = boost::unique_lock<boost::mutex>(teardownLock());
+        lock = boost::unique_lock<boost::mutex>(*s_mutex);
+    }
+
+private:
+    boost::unique_lock<boost::mutex> m_teardown;
+
+public:
+    /// The manager lock, held from construction.
+    boost::unique_lock<boost::mutex> lock;
+};
 
 XEVManager::XEVManager() = default;
 
 XEVManager::~XEVManager() {
-    flushDevs();
-    flushEnumeration();
+    // Devices use their descriptors until they are gone.
+    m_devices.clear();
+    m_descriptors.clear();
 }
 
 XEVManager* XEVManager::getInstance() {
@@ -70,37 +102,27 @@ XEVManager* XEVManager::getInstance() {
                        [] { XEVTransfert::setDisconnectionHandler(&XEVManager::usbCameraLost); });
         XEVManager* manager = new XEVManager();
         try {
-            manager->enumerate();
+            onlyXEVErrors("XEVManager::getInstance()", [&] { manager->enumerateLocked(); });
         } catch (...) {
             delete manager;
             throw;
         }
-        std::lock_guard<std::mutex> loss(lossLock());
         s_inst = manager;
     }
     return s_inst;
 }
 
 void XEVManager::destroyInstance() {
-    boost::lock_guard<boost::mutex> guard(*s_mutex);
-    XEVManager* manager = nullptr;
-    {
-        std::lock_guard<std::mutex> loss(lossLock());
-        manager = s_inst;
-        s_inst = nullptr;
-    }
-    delete manager;
-}
-
-void XEVManager::usbCameraLost(const XEVDeviceDescriptorUsb& descriptor) {
-    std::lock_guard<std::mutex> loss(lossLock());
-    if (s_inst == nullptr)
+    Teardown teardown(nullptr, "XEVManager::destroyInstance()");
+    XEVManager* manager = s_inst;
+    if (manager == nullptr)
         return;
-    try {
-        s_inst->disconnectDevice(descriptor);
-    } catch (const std::exception& error) {
-        std::printf("%s\n", error.what());
-    }
+    // The instance stays reachable while its devices stop: their callbacks
+    // may still use it.
+    manager->closeDevices(teardown.lock);
+    s_inst = nullptr;
+    teardown.lock.unlock();
+    delete manager;
 }
 
 std::string XEVManager::getSDKVersion() {
@@ -111,20 +133,65 @@ bool XEVManager::forceIP(const char*, const char*, const char*, const char*) {
     throwGigeUnavailable("forceIP");
 }
 
+void XEVManager::refuseOnOwnThread(const char* operation) const {
+    auto refuse = [&](const XEVDevice& device) {
+        XEVException::throwError(XEVException::format(
+            MessageSize, "%s cannot destroy XEVDevice(%s) from one of its own threads.", operation,
+            device.modelId().c_str()));
+    };
+    for (const auto& entry : m_devices)
+        if (entry.second->isOwnThread())
+            refuse(*entry.second);
+    for (const auto& entry : m_closing)
+        if (entry.second->isOwnThread())
+            refuse(*entry.second);
+}
+
+void XEVManager::closeDevices(boost::unique_lock<boost::mutex>& lock) {
+    // Devices opened meanwhile by other threads are closed too.
+    while (!m_devices.empty()) {
+        DeviceMap devices;
+        devices.swap(m_devices);
+        for (const auto& entry : devices)
+            m_closing.emplace_back(entry.first, entry.second.get());
+        m_lossRelayed.wait(lock, [this] { return m_lossesInFlight == 0; });
+        for (auto& entry : devices) {
+            lock.unlock();
+            entry.second.reset(); // stops the capture and joins the device's threads
+            lock.lock();
+            const XEVDeviceDescriptor* closed = entry.first;
+            m_closing.erase(std::find_if(m_closing.begin(), m_closing.end(),
+                                         [&](const auto& c) { return c.first == closed; }));
+        }
+    }
+}
+
 void XEVManager::enumerate() {
-    flushDevs();
-    flushEnumeration();
-    if (useUsb)
-        enumerateUsb();
+    Teardown teardown(this, "XEVManager::enumerate()");
+    closeDevices(teardown.lock);
+    onlyXEVErrors("XEVManager::enumerate()", [this] { enumerateLocked(); });
+}
+
+void XEVManager::enumerateLocked() {
+    m_descriptors.clear();
+    if (useUsb) {
+        std::vector<std::unique_ptr<XEVDeviceDescriptorUsb>> found;
+        enumerateUsbCameras(found);
+        for (auto& descriptor : found)
+            m_descriptors.push_back(std::move(descriptor));
+    }
     if (useGige)
-        enumerateGige();
+        throwGigeUnavailable("GigE discovery");
 }
 
 void XEVManager::enumerateUsb() {
-    std::vector<std::unique_ptr<XEVDeviceDescriptorUsb>> found;
-    enumerateUsbCameras(found);
-    for (auto& descriptor : found)
-        m_descriptors.push_back(std::move(descriptor));
+    boost::lock_guard<boost::mutex> guard(*s_mutex);
+    onlyXEVErrors("XEVManager::enumerateUsb()", [this] {
+        std::vector<std::unique_ptr<XEVDeviceDescriptorUsb>> found;
+        enumerateUsbCameras(found);
+        for (auto& descriptor : found)
+            m_descriptors.push_back(std::move(descriptor));
+    });
 }
 
 void XEVManager::enumerateGige() {
@@ -162,19 +229,18 @@ XEVDevice* XEVManager::openDescriptor(XEVDeviceDescriptor& descriptor, unsigned 
                                       long fifoSize, bool announceGige) {
     if (XEVDevice* device = openedDevice(descriptor))
         return device;
-    const XEVModelConfiguration& configuration =
-        *XEVCatalog::getInstance()->selectModelConfiguration(descriptor);
-    std::unique_ptr<XEVDevice> device;
-    if (descriptor.connectorType() != GIGE) {
-        device.reset(new XEVDeviceUsb(static_cast<const XEVDeviceDescriptorUsb*>(&descriptor),
-                                      configuration, fifoSize));
-    } else {
-        (void)port;
-        (void)announceGige;
-        throwGigeUnavailable("openDevice");
-    }
+    std::unique_ptr<XEVDevice> device = onlyXEVErrors("XEVManager: opening a device", [&] {
+        const XEVModelConfiguration& configuration =
+            *XEVCatalog::getInstance()->selectModelConfiguration(descriptor);
+        if (descriptor.connectorType() == GIGE) {
+            (void)port;
+            (void)announceGige;
+            throwGigeUnavailable("openDevice");
+        }
+        return std::unique_ptr<XEVDevice>(new XEVDeviceUsb(
+            static_cast<const XEVDeviceDescriptorUsb*>(&descriptor), configuration, fifoSize));
+    });
     XEVDevice* opened = device.get();
-    std::lock_guard<std::mutex> loss(lossLock());
     m_devices.emplace(&descriptor, std::move(device));
     return opened;
 }
@@ -187,13 +253,15 @@ XEVDevice* XEVManager::openDevice(unsigned int n, unsigned short port, long fifo
 }
 
 XEVDevice* XEVManager::openOneDevice(unsigned short port, long fifoSize) {
-    if (deviceCount() == 0)
+    boost::lock_guard<boost::mutex> guard(*s_mutex);
+    if (m_descriptors.empty())
         throwNoDevice();
-    return openDevice(0, port, fifoSize);
+    return openDescriptor(*m_descriptors[0], port, fifoSize, true);
 }
 
 XEVDevice* XEVManager::openDeviceBySerialNumber(const char* serial, unsigned short port,
                                                 long fifoSize) {
+    boost::lock_guard<boost::mutex> guard(*s_mutex);
     if (m_descriptors.empty())
         throwNoDevice();
     const std::string wanted = serial ? serial : "";
@@ -206,6 +274,7 @@ XEVDevice* XEVManager::openDeviceBySerialNumber(const char* serial, unsigned sho
 }
 
 XEVDevice* XEVManager::openDeviceByMacAddress(const char* mac, unsigned short, long) {
+    boost::lock_guard<boost::mutex> guard(*s_mutex);
     if (m_descriptors.empty())
         throwNoDevice();
     // No GigE camera is ever listed by this build, so no MAC address matches.
@@ -214,41 +283,90 @@ XEVDevice* XEVManager::openDeviceByMacAddress(const char* mac, unsigned short, l
 }
 
 XEVDevice* XEVManager::openDeviceByIP(const char* ip, unsigned short, long) {
+    boost::lock_guard<boost::mutex> guard(*s_mutex);
     if (m_descriptors.empty())
         throwNoDevice();
-    // A text that is not an IPv4 address is the networking library's error.
-    (void)boost::asio::ip::make_address_v4(ip ? ip : "");
-    XEVException::throwError(
-        XEVException::format(MessageSize, "No device with IP %s.", ip ? ip : ""));
+    const char* text = ip ? ip : "";
+    boost::system::error_code invalid;
+    (void)boost::asio::ip::make_address_v4(text, invalid);
+    if (invalid)
+        XEVException::throwError(XEVException::format(
+            MessageSize, "The IP address(%s) is not a dotted-decimal IPv4 address.", text));
+    // No GigE camera is ever listed by this build, so no address matches.
+    XEVException::throwError(XEVException::format(MessageSize, "No device with IP %s.", text));
+}
+
+void XEVManager::relayLoss(XEVDevice& device) {
+    // Counted under the lock the device was found with: the devices are not
+    // destroyed until every relay has returned.
+    struct InFlight {
+        XEVManager& manager;
+        ~InFlight() {
+            {
+                boost::lock_guard<boost::mutex> guard(*s_mutex);
+                --manager.m_lossesInFlight;
+            }
+            manager.m_lossRelayed.notify_all();
+        }
+    } inFlight{*this};
+    device.signalDeviceDisconnected();
 }
 
 void XEVManager::disconnectDevice(const XEVDeviceDescriptor& descriptor) {
-    for (auto& entry : m_devices) {
-        if (*entry.first == descriptor) {
-            entry.second->signalDeviceDisconnected();
-            return;
+    XEVDevice* device = nullptr;
+    {
+        boost::lock_guard<boost::mutex> guard(*s_mutex);
+        for (auto& entry : m_devices) {
+            if (*entry.first == descriptor) {
+                device = entry.second.get();
+                break;
+            }
         }
+        if (device == nullptr)
+            XEVException::throwCriticalError(
+                XEVException::format(256, "'%s' is not already opened, it cannot be disconnected.",
+                                     descriptor.toString().c_str()));
+        ++m_lossesInFlight;
     }
-    XEVException::throwCriticalError(
-        XEVException::format(256, "'%s' is not already opened, it cannot be disconnected.",
-                             descriptor.toString().c_str()));
+    // Config observers are told without the lock: their callbacks may call
+    // the manager.
+    relayLoss(*device);
+}
+
+void XEVManager::usbCameraLost(const XEVDeviceDescriptorUsb& descriptor) {
+    XEVManager* manager = nullptr;
+    {
+        boost::lock_guard<boost::mutex> guard(*s_mutex);
+        // A camera whose device is being destroyed is not reported: the
+        // report runs on that device's capture thread, which the destruction
+        // waits for.
+        manager = s_inst;
+        if (manager == nullptr)
+            return;
+        for (const auto& closing : manager->m_closing)
+            if (closing.first == &descriptor)
+                return;
+    }
+    try {
+        manager->disconnectDevice(descriptor);
+    } catch (const std::exception& error) {
+        std::printf("%s\n", error.what());
+    }
 }
 
 void XEVManager::flushDevs() {
-    // Taken out of reach of the loss reports first, destroyed afterwards.
-    std::map<const XEVDeviceDescriptor*, std::unique_ptr<XEVDevice>> devices;
-    {
-        std::lock_guard<std::mutex> loss(lossLock());
-        devices.swap(m_devices);
-    }
-    devices.clear();
+    Teardown teardown(this, "XEVManager::flushDevs()");
+    closeDevices(teardown.lock);
 }
 
 void XEVManager::flushEnumeration() {
+    Teardown teardown(this, "XEVManager::flushEnumeration()");
+    closeDevices(teardown.lock);
     m_descriptors.clear();
 }
 
 XEVDevice* XEVManager::castVoidToDevicePointer(void* pointer) const {
+    boost::lock_guard<boost::mutex> guard(*s_mutex);
     if (pointer == nullptr)
         return nullptr;
     for (const auto& entry : m_devices) {

@@ -5,7 +5,9 @@
 
 namespace XEVLibrary {
 
-XEVFilter::XEVFilter(unsigned int fifoSize) : XEVObserver(), XEVFrameProducer(fifoSize) {}
+XEVFilter::XEVFilter(unsigned int fifoSize) : XEVObserver(), XEVFrameProducer(fifoSize) {
+    m_observerSide = this;
+}
 
 XEVFilter::~XEVFilter() {
     if (hasReadingThread()) {
@@ -28,13 +30,10 @@ void XEVFilter::FindFinalObservers(std::vector<XEVObserver*>& out) {
 
 void XEVFilter::startReading() {
     XEVObserver::startReading();
-    try {
-        XEVFrameProducer::startProduction();
-    } catch (...) {
-        XEVObserver::stopReading(false);
-        XEVObserver::waitEndReading();
-        throw;
-    }
+    // When the stages below cannot start, the own thread is left running: it
+    // waits for the lock of the producer above, which the caller holds, so
+    // only the caller can stop and join it (startProduction does).
+    XEVFrameProducer::startProduction();
 }
 
 void XEVFilter::stopReading(bool resetCounters) {

@@ -3,6 +3,7 @@
 #include "XEVException.h"
 #include "XEVFilter.h"
 #include "XEVObserver.h"
+#include "pipeline/FrameFormat.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -14,12 +15,31 @@ namespace XEVLibrary {
 namespace {
 
 constexpr std::size_t BufferAlignment = 64;
+/// The largest type code of the image library (512 channels of any depth).
+constexpr int LargestType = 0xFFF;
 
-/// OpenCV's element size rule: channels times the bytes of the depth.
-int elementSize(int type) {
-    static const int depthBytes[8] = {1, 1, 2, 2, 4, 4, 8, 8};
-    const int channels = ((type >> 3) & 511) + 1;
-    return channels * depthBytes[type & 7];
+/// Stops every observer of @p observers, then joins every one, also when some
+/// of them fail; returns the first failure.
+std::exception_ptr stopAndJoin(const std::vector<XEVObserver*>& observers, bool resetCounters) {
+    std::exception_ptr first;
+    for (XEVObserver* observer : observers) {
+        try {
+            observer->stopReading(resetCounters);
+        } catch (...) {
+            if (!first)
+                first = std::current_exception();
+        }
+    }
+    for (XEVObserver* observer : observers) {
+        try {
+            if (observer->hasReadingThread())
+                observer->waitEndReading();
+        } catch (...) {
+            if (!first)
+                first = std::current_exception();
+        }
+    }
+    return first;
 }
 
 } // namespace
@@ -63,14 +83,11 @@ void XEVFrameProducer::resetNumbering() {
 }
 
 bool XEVFrameProducer::ensureFrameFormat(int width, int height, int type, unsigned int flags) {
-    const int64_t element = (type >= 0) ? elementSize(type) : 0;
-    int64_t pixels = int64_t(width) * int64_t(height);
-    if (flags & FLAG_INFO_LINE)
-        pixels += width;
-    const int64_t bytes = pixels * element;
-    const int byteSize =
-        (bytes < 0 || bytes > std::numeric_limits<int>::max()) ? -1 : static_cast<int>(bytes);
-    return ensureFrameFormat(width, height, type, byteSize, flags);
+    const int64_t rows = int64_t(height) + ((flags & FLAG_INFO_LINE) ? 1 : 0);
+    int64_t bytes = 0;
+    const bool fits = type <= LargestType && detail::frameBytes(width, rows, type, bytes) &&
+                      bytes <= std::numeric_limits<int>::max();
+    return ensureFrameFormat(width, height, type, fits ? static_cast<int>(bytes) : -1, flags);
 }
 
 bool XEVFrameProducer::ensureFrameFormat(int width, int height, int type, int byteSize,
@@ -81,38 +98,43 @@ bool XEVFrameProducer::ensureFrameFormat(int width, int height, int type, int by
 
     // A buffer that cannot hold the image view (and the info line row) would
     // let writers and readers run past its end.
-    if (width < 0 || height < 0 || type < 0 || type > 0xFFF || byteSize < 0)
+    const int64_t rows = int64_t(height) + ((flags & FLAG_INFO_LINE) ? 1 : 0);
+    int64_t needed = 0;
+    if (type > LargestType || byteSize < 0 || !detail::frameBytes(width, rows, type, needed))
         XEVException::throwError(
             "For XEVFrameProducer, invalid frame format %dx%d type(%d) size(%d).", width, height,
             type, byteSize);
-    const int64_t rows = int64_t(height) + ((flags & FLAG_INFO_LINE) ? 1 : 0);
-    const int64_t needed = rows * width * elementSize(type);
     if (needed > byteSize)
         XEVException::throwError(
             "For XEVFrameProducer, buffer size(%d) cannot hold a frame of %dx%d type(%d).",
             byteSize, width, height, type);
 
-    while (m_busyReaders != 0)
-        m_readersIdle.wait(lock);
-
-    resetNumbering();
-    m_slotWritten = -1;
-    m_images.clear();
-    m_buffers.clear();
-
+    // The new slots are built aside: when memory runs out, the FIFO keeps its
+    // former format whole.
     const std::size_t allocation =
         std::max<std::size_t>(BufferAlignment, (std::size_t(byteSize) + BufferAlignment - 1) /
                                                    BufferAlignment * BufferAlignment);
-    const std::size_t step = std::size_t(width) * elementSize(type);
-    m_buffers.reserve(m_fifoSize);
-    m_images.reserve(m_fifoSize);
+    const std::size_t step = std::size_t(width) * detail::elementSize(type);
+    std::vector<Buffer> buffers;
+    std::vector<cv::Mat> images;
+    buffers.reserve(m_fifoSize);
+    images.reserve(m_fifoSize);
     for (unsigned int slot = 0; slot < m_fifoSize; ++slot) {
         auto* memory = static_cast<uint8_t*>(std::aligned_alloc(BufferAlignment, allocation));
         if (memory == nullptr)
-            throw std::bad_alloc();
-        m_buffers.emplace_back(memory);
-        m_images.emplace_back(height, width, type, memory, step);
+            XEVException::throwError("For XEVFrameProducer, no memory for %u slot buffers of %zu "
+                                     "bytes (%dx%d type(%d)).",
+                                     m_fifoSize, allocation, width, height, type);
+        buffers.emplace_back(memory);
+        images.emplace_back(height, width, type, memory, step);
     }
+
+    while (m_busyReaders != 0)
+        m_readersIdle.wait(lock);
+    resetNumbering();
+    m_slotWritten = -1;
+    m_images.swap(images);
+    m_buffers.swap(buffers);
     m_bufferSize = std::size_t(byteSize);
     m_width = width;
     m_height = height;
@@ -192,24 +214,28 @@ void XEVFrameProducer::startProduction() {
 
     // The new reading threads block on this lock until running is set.
     std::vector<XEVObserver*> started;
-    try {
-        for (XEVObserver* observer : m_observers) {
+    for (XEVObserver* observer : m_observers) {
+        try {
             observer->startReading();
-            started.push_back(observer);
+        } catch (...) {
+            // Leave no half-started graph behind. The lock is released first:
+            // the threads to stop wait for it. A filter whose own observers
+            // failed to start has its own thread running, which stops too.
+            lock.unlock();
+            if (observer->hasReadingThread())
+                started.push_back(observer);
+            stopAndJoin(started, false);
+            throw;
         }
-    } catch (...) {
-        // Leave no half-started graph behind: stop what did start.
-        lock.unlock();
-        for (XEVObserver* observer : started)
-            observer->stopReading(false);
-        for (XEVObserver* observer : started)
-            observer->waitEndReading();
-        throw;
+        started.push_back(observer);
     }
     m_running = true;
 }
 
 void XEVFrameProducer::stopProduction(bool resetCounters) {
+    if (XEVObserver::isReadingFrom(*this))
+        XEVException::throwCriticalError("For XEVFrameProducer, production cannot be stopped from "
+                                         "one of its own reading threads.");
     std::vector<XEVObserver*> observers;
     {
         boost::lock_guard<boost::mutex> guard(m_lock);
@@ -220,10 +246,8 @@ void XEVFrameProducer::stopProduction(bool resetCounters) {
         m_running = false;
         observers = m_observers;
     }
-    for (XEVObserver* observer : observers)
-        observer->stopReading(resetCounters);
-    for (XEVObserver* observer : observers)
-        observer->waitEndReading();
+    if (std::exception_ptr error = stopAndJoin(observers, resetCounters))
+        std::rethrow_exception(error);
 }
 
 void XEVFrameProducer::signalEndOfStream() {

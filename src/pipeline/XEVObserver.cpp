@@ -13,15 +13,8 @@ namespace {
 
 constexpr int ReadingThreadPriority = 70;
 
-std::string describe(std::exception_ptr error) {
-    try {
-        std::rethrow_exception(error);
-    } catch (const std::exception& e) {
-        return e.what();
-    } catch (...) {
-        return "unknown exception";
-    }
-}
+/// The observer whose reading thread this is; null on every other thread.
+thread_local const XEVObserver* t_readingObserver = nullptr;
 
 } // namespace
 
@@ -85,11 +78,7 @@ void XEVObserver::startReading() {
     if (m_readingThread)
         XEVException::throwCriticalError(
             "XEVObserver attempted to start reading while reading thread was already running.");
-    {
-        std::lock_guard<std::mutex> guard(m_errorLock);
-        m_lastError = nullptr;
-        m_lastErrorMessage.clear();
-    }
+    m_lastError.clear();
     m_reading.store(true);
     m_readingThread.reset(new boost::thread(&XEVObserver::_threadProc, this));
     requestRealTimePriority(*m_readingThread, SCHED_RR, ReadingThreadPriority);
@@ -124,6 +113,19 @@ bool XEVObserver::hasReadingThread() const {
     return static_cast<bool>(m_readingThread);
 }
 
+bool XEVObserver::isReadingFrom(const XEVFrameProducer& producer) {
+    // Up the chain of sources: the graph cannot change while its threads run.
+    for (const XEVObserver* observer = t_readingObserver; observer != nullptr;) {
+        const XEVFrameProducer* source = observer->source();
+        if (source == nullptr)
+            return false;
+        if (source == &producer)
+            return true;
+        observer = source->m_observerSide;
+    }
+    return false;
+}
+
 XEVObserver::DoneSignal* XEVObserver::Impl() {
     if (!m_doneSignal)
         m_doneSignal.reset(new DoneSignal());
@@ -137,13 +139,11 @@ void XEVObserver::DisconnectFromObserverDoneSignal() {
 }
 
 std::exception_ptr XEVObserver::lastError() const {
-    std::lock_guard<std::mutex> guard(m_errorLock);
-    return m_lastError;
+    return m_lastError.error();
 }
 
 std::string XEVObserver::lastErrorMessage() const {
-    std::lock_guard<std::mutex> guard(m_errorLock);
-    return m_lastErrorMessage;
+    return m_lastError.message();
 }
 
 void* XEVObserver::_threadProc(void* observer) {
@@ -152,13 +152,8 @@ void* XEVObserver::_threadProc(void* observer) {
 }
 
 void XEVObserver::recordError(std::exception_ptr error) {
-    const std::string text = describe(error);
+    const std::string text = m_lastError.record(error);
     std::fprintf(stderr, "XEVObserver reading thread stopped on error: %s\n", text.c_str());
-    std::lock_guard<std::mutex> guard(m_errorLock);
-    if (!m_lastError) {
-        m_lastError = error;
-        m_lastErrorMessage = text;
-    }
 }
 
 void XEVObserver::emitDoneIfPending() {
@@ -175,6 +170,7 @@ void XEVObserver::countProcessedFrame(uint32_t& doneCount) {
 }
 
 void XEVObserver::processing() {
+    t_readingObserver = this;
     XEVFrameProducer* source = m_source;
     bool started = false;
     bool failed = false;

@@ -101,7 +101,9 @@ XEVDeviceUsb::XEVDeviceUsb(const XEVDeviceDescriptorUsb* descriptor,
         boost::lock_guard<boost::recursive_mutex> guard(m_paramLock);
         checkParams();
         adjustFPS();
-        updateConfig(true);
+        if (!updateConfig(true))
+            XEVException::throwError("For XEVDevice(%s), the camera refused its configuration.",
+                                     modelId().c_str());
     } catch (...) {
         stopThreads();
         if (m_handle)
@@ -113,14 +115,7 @@ XEVDeviceUsb::XEVDeviceUsb(const XEVDeviceDescriptorUsb* descriptor,
 XEVDeviceUsb::~XEVDeviceUsb() {
     try {
         // Stop as Stop(false) would, also for a camera that is gone.
-        boost::unique_lock<boost::mutex> lock(m_acquisitionLock);
-        if (m_capturing) {
-            m_frameLimit = -1;
-            m_capturing = false;
-            lock.unlock();
-            DisconnectFromFinalObserverDoneSignal();
-            StopProduction(false);
-        }
+        endCapture(false);
     } catch (const std::exception& error) {
         std::fprintf(stderr, "XEVDeviceUsb: stopping on destruction failed: %s\n", error.what());
     }
@@ -128,7 +123,11 @@ XEVDeviceUsb::~XEVDeviceUsb() {
     if (m_handle)
         m_transfert->close(*m_descriptor, std::move(m_handle));
     // The producer part stops its observers before the parameters go.
-    stopProduction(false);
+    try {
+        stopProduction(false);
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "XEVDeviceUsb: stopping on destruction failed: %s\n", error.what());
+    }
 }
 
 uint32_t XEVDeviceUsb::Width() const {
@@ -310,8 +309,14 @@ void XEVDeviceUsb::SetParamValueOf(const XEVParam* param, double value, bool app
     checkParams();
     adjustFPS();
     notifyParamChanged(name, param->strValue(m_virtualRegistry), false);
-    if (apply)
-        UpdateConfig(false);
+    if (apply && !UpdateConfig(false))
+        throwWritesRefused();
+}
+
+void XEVDeviceUsb::throwWritesRefused() const {
+    XEVException::throwError(
+        "For XEVDevice(%s), the camera refused the register writes; the settings stay pending.",
+        modelId().c_str());
 }
 
 bool XEVDeviceUsb::checkParams() {
@@ -384,39 +389,51 @@ bool XEVDeviceUsb::UpdateConfig(bool force) {
     if (XEVDevice::Fastest)
         return true;
 
+    // A register the camera refused stays pending, to be sent again.
     bool written[16] = {};
     bool anyWritten = false;
     bool result = true;
+    auto applyRegister = [&](int i) {
+        m_appliedRegistry[i] = m_virtualRegistry[i];
+        m_configurationWritten = true;
+        written[i] = anyWritten = true;
+    };
+    auto toWrite = [&](int i) {
+        return m_registerUsed[i] && (force || m_virtualRegistry[i] != m_appliedRegistry[i]);
+    };
     if (m_descriptor->usbFirmwareVersion() < 0x20000) {
         for (int i = 0; i < 16; ++i) {
-            if (!m_registerUsed[i] || (!force && m_virtualRegistry[i] == m_appliedRegistry[i]))
+            if (!toWrite(i))
                 continue;
-            result =
-                m_transfert->setRegVal(*m_descriptor, m_handle.get(), i, m_virtualRegistry[i]) &&
-                result;
-            m_appliedRegistry[i] = m_virtualRegistry[i];
-            m_configurationWritten = true;
-            written[i] = anyWritten = true;
+            if (m_transfert->setRegVal(*m_descriptor, m_handle.get(), i, m_virtualRegistry[i]))
+                applyRegister(i);
+            else
+                result = false;
         }
     } else {
         std::vector<uint16_t> words;
-        for (int i = 0; i < 16; ++i) {
-            if (!m_registerUsed[i] || (!force && m_virtualRegistry[i] == m_appliedRegistry[i]))
-                continue;
-            words.push_back(static_cast<uint16_t>(i * 256 + m_virtualRegistry[i]));
-            m_appliedRegistry[i] = m_virtualRegistry[i];
-            m_configurationWritten = true;
-            written[i] = anyWritten = true;
+        for (int i = 0; i < 16; ++i)
+            if (toWrite(i))
+                words.push_back(static_cast<uint16_t>(i * 256 + m_virtualRegistry[i]));
+        if (!words.empty()) {
+            const int sent = m_transfert->setMultipleRegVals(*m_descriptor, m_handle.get(), words);
+            if (sent == int(words.size() * 2)) {
+                for (uint16_t word : words)
+                    applyRegister(word >> 8);
+            } else {
+                result = false;
+            }
         }
-        if (!words.empty())
-            m_transfert->setMultipleRegVals(*m_descriptor, m_handle.get(), words);
     }
     if (!anyWritten)
         return result;
 
     m_exposureRegistersWritten = written[3] || written[4];
+    // The frame rates go with the frame period registers: applied only when
+    // the camera took every register.
     const FrameRates old = m_applied;
-    m_applied = m_pending;
+    if (result)
+        m_applied = m_pending;
     notifyRegistersChanged(written, m_appliedRegistry, true);
     notifyFpsChanged(m_applied.fps != old.fps ? m_applied.fps : 0.0,
                      m_applied.min != old.min ? m_applied.min : 0.0,
@@ -547,8 +564,8 @@ void XEVDeviceUsb::SetFps(double fps, bool apply) {
         return;
     adjustFPS();
     notifyFpsChanged(m_pending.fps, 0.0, 0.0, false);
-    if (apply)
-        updateConfig(false);
+    if (apply && !UpdateConfig(false))
+        throwWritesRefused();
 }
 
 void XEVDeviceUsb::adjustFPS() {

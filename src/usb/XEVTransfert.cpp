@@ -3,6 +3,7 @@
 #include "XEVCatalog.h"
 #include "XEVDeviceDescriptorUsb.h"
 #include "XEVException.h"
+#include "pipeline/FrameFormat.h"
 #include "usb/UsbSeam.h"
 
 #include <atomic>
@@ -50,11 +51,20 @@ void sleepMs(int ms) {
     std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
 
-std::size_t bytesPerPixel(int pixelType) {
-    // OpenCV's element size: channels (bits 3 to 11, plus one) x depth size.
-    static constexpr std::size_t depthSize[8] = {1, 1, 2, 2, 4, 4, 8, 2};
-    const std::size_t channels = ((unsigned(pixelType) >> 3) & 511u) + 1;
-    return channels * depthSize[pixelType & 7];
+/// Why a USB operation failed, in words a user can act on.
+std::string usbFailureCause(int code) {
+    switch (code) {
+    case UsbError::Busy:
+        return "the camera is in use by another program";
+    case UsbError::Access:
+        return "access to the camera is denied";
+    case UsbError::NoDevice:
+        return "the camera is gone";
+    case UsbError::NotFound:
+        return "the camera has no such interface";
+    default:
+        return "USB error " + std::to_string(code);
+    }
 }
 
 } // namespace
@@ -85,7 +95,15 @@ std::unique_ptr<UsbDeviceHandle> XEVTransfert::open(const XEVDeviceDescriptorUsb
     if (!device || device->open(handle) != UsbError::Success || !handle)
         XEVException::throwError(XEVException::format(512, "Device {%s} cannot be opened.",
                                                       descriptor.toString().c_str()));
-    handle->claimInterface(0);
+    // Without the interface every transfer would fail: a camera held by
+    // another program cannot be opened.
+    const int claimed = handle->claimInterface(0);
+    if (claimed != UsbError::Success)
+        XEVException::throwError(
+            XEVException::format(512,
+                                 "Device {%s} cannot be opened: interface 0 cannot be "
+                                 "claimed (%s).",
+                                 descriptor.toString().c_str(), usbFailureCause(claimed).c_str()));
     return handle;
 }
 
@@ -146,7 +164,7 @@ int XEVTransfert::setMultipleRegVals(const XEVDeviceDescriptorUsb&, UsbDeviceHan
 int64_t XEVTransfert::setFrameFormat(const XEVDeviceDescriptorUsb& descriptor,
                                      UsbDeviceHandle* handle, unsigned columns, unsigned lines,
                                      int pixelType) {
-    const int64_t lineBytes = int64_t(columns) * int64_t(bytesPerPixel(pixelType));
+    const int64_t lineBytes = int64_t(columns) * int64_t(detail::elementSize(pixelType));
     const int64_t size = lineBytes * int64_t(lines) + lineBytes;
     if (descriptor.fxType() == FX3)
         return size;
@@ -227,7 +245,14 @@ void XEVTransfert::reportDisconnection(const XEVDeviceDescriptorUsb& descriptor)
 bool XEVTransfert::autoRecognition(UsbDeviceHandle* handle, XEVDeviceDescriptorUsb& descriptor) {
     if (!handle)
         return false;
-    handle->claimInterface(0);
+    // A camera another program holds is left alone: its transfers would fail
+    // and the resets would disturb that program.
+    const int claimed = handle->claimInterface(0);
+    if (claimed != UsbError::Success) {
+        std::printf("Camera {%s} not identified: interface 0 cannot be claimed (%s)\n",
+                    descriptor.toString().c_str(), usbFailureCause(claimed).c_str());
+        return false;
+    }
     vendorRequest(handle, RequestLineFormat, 0);
     stop(handle);
     if (descriptor.usbFirmwareVersion() > 0x1FFFF)
@@ -334,18 +359,32 @@ void enumerateUsbCameras(std::vector<std::unique_ptr<XEVDeviceDescriptorUsb>>& d
                              : std::string();
         };
         const std::string serial = readString(info.iSerialNumber);
-        descriptor->setUsbFirmwareVersion(
-            !serial.empty() && serial[0] == 'v' ? FormatUsbFwToInt(serial) : 0x10000);
+        bool wellFormed = true;
+        uint32_t usbFirmware = 0x10000;
+        if (!serial.empty() && serial[0] == 'v') {
+            try {
+                usbFirmware = FormatUsbFwToInt(serial);
+            } catch (const std::exception&) {
+                // One odd bridge must not hide the other cameras.
+                wellFormed = false;
+            }
+        }
+        descriptor->setUsbFirmwareVersion(usbFirmware);
         const std::string product = readString(info.iProduct);
         descriptor->setFxType(product == "FX3" || product == "USB3" ? FX3 : FX2);
         descriptor->setBcdUSB(info.bcdUSB);
         descriptor->setUsbDevice(device);
         descriptors.push_back(std::move(descriptor));
-        try {
-            transfer.autoRecognition(handle.get(), *descriptors.back());
-        } catch (const XEVException& error) {
-            // An unknown model stays listed, unidentified; the others are still found.
-            std::printf("%s\n", error.what());
+        if (!wellFormed) {
+            std::printf("USB camera at %s: malformed bridge firmware \"%s\": listed unidentified\n",
+                        device->location().c_str(), serial.c_str());
+        } else {
+            try {
+                transfer.autoRecognition(handle.get(), *descriptors.back());
+            } catch (const XEVException& error) {
+                // An unknown model stays listed, unidentified; the others are still found.
+                std::printf("%s\n", error.what());
+            }
         }
         transfer.close(*descriptors.back(), std::move(handle));
     }

@@ -1,3 +1,4 @@
+#include "TestSupport.h"
 #include "XEVConfigObserver.h"
 #include "XEVDevice.h"
 #include "XEVException.h"
@@ -5,8 +6,11 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <memory>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 using namespace XEVLibrary;
@@ -204,6 +208,62 @@ TEST(DeviceBase, DestroyingAnObserverLeavesTheDevice) {
         observer.connectTo(device);
     }
     EXPECT_NO_THROW(device.notifyParamChanged("Gain", "1.00", false));
+}
+
+TEST(DeviceBase, ObserversComeAndGoWhileNotificationsRun) {
+    // One thread notifies without pause; another connects, disconnects and
+    // destroys config observers meanwhile. Nobody is called after leaving.
+    class Counter : public XEVConfigObserver {
+    public:
+        ~Counter() override {
+            disconnect(); // before this part is gone
+            alive = false;
+        }
+        void onParamChanged(const std::string&, const std::string&, bool) override {
+            if (!alive)
+                std::abort(); // called after its destruction began
+            calls.fetch_add(1);
+        }
+        void onDeviceDisconnected() override {}
+        std::atomic<bool> alive{true};
+        std::atomic<int> calls{0};
+    };
+    TestDevice device, other;
+    Counter steady;
+    steady.connectTo(device);
+    std::atomic<bool> running{true};
+    std::atomic<int> sent{0};
+    std::thread notifier([&] {
+        while (running.load()) {
+            device.notifyParamChanged("Gain", "1.00", true);
+            sent.fetch_add(1);
+        }
+    });
+    struct Joiner {
+        std::atomic<bool>& running;
+        std::thread& thread;
+        ~Joiner() {
+            running.store(false);
+            thread.join();
+        }
+    };
+    {
+        Joiner joiner{running, notifier};
+        XEVTest::finishesWithin("observers coming and going", [&] {
+            for (int i = 0; i < 200; ++i) {
+                auto passing = std::make_unique<Counter>();
+                passing->connectTo(device);
+                const int seen = sent.load();
+                while (sent.load() < seen + 2)
+                    std::this_thread::yield();
+                ASSERT_GE(passing->calls.load(), 1) << i;
+                if (i % 2 == 0)
+                    passing->connectTo(other); // leaves the notifying device
+                passing.reset();
+            }
+        });
+    }
+    EXPECT_EQ(steady.calls.load(), sent.load());
 }
 
 TEST(DeviceBase, FifoSizeIsCheckedByTheProducer) {

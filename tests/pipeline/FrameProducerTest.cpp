@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <future>
+#include <limits>
 #include <thread>
 
 using namespace XEVLibrary;
@@ -86,6 +87,18 @@ TEST(FrameProducer, RefusesBuffersThatCannotHoldTheFrame) {
     EXPECT_NO_THROW(producer.ensureFrameFormat(16, 16, CV_8UC1, 1024, 1));
     EXPECT_EQ(messageOf([&] { producer.lockFrameForWrite(); }), "<no exception>");
     producer.cancelWriting();
+}
+
+TEST(FrameProducer, RefusesFormatsWhoseSizeOverflows) {
+    XEVFrameProducer producer(3);
+    producer.ensureFrameFormat(16, 16, CV_8UC1, 0);
+    const int huge = std::numeric_limits<int>::max();
+    // (2^31 - 1)^2 x 512 bytes wraps a 64-bit product to a negative size.
+    EXPECT_EQ(messageOf([&] { producer.ensureFrameFormat(huge, huge, CV_8UC(512), 1024, 0); }),
+              "Error : For XEVFrameProducer, invalid frame format 2147483647x2147483647 "
+              "type(4088) size(1024).");
+    EXPECT_THROW(producer.ensureFrameFormat(huge, huge, CV_16UC1, 0), XEVException);
+    EXPECT_EQ(producer.frameWidth(), 16); // unchanged
 }
 
 TEST(FrameProducer, LockBeforeAnyFormatIsRefused) {

@@ -242,6 +242,50 @@ TEST(Filter, StopJoinsTheObserversBelowBeforeTheFilter) {
     EXPECT_EQ(end.pixels(), std::vector<int>{7});
 }
 
+TEST(Filter, AStageThatCannotStartLeavesNothingRunning) {
+    class Refusing : public RecordingObserver {
+    public:
+        void startReading() override { throw std::runtime_error("no thread for this stage"); }
+    };
+    Chain chain;
+    RecordingObserver first;
+    PassThroughFilter filter;
+    Refusing refusing;
+    chain.device << first;
+    chain.device << filter << refusing;
+    XEVTest::finishesWithin("a failed start", [&] {
+        EXPECT_EQ(messageOf([&] { chain.device.startProduction(); }), "no thread for this stage");
+    });
+    EXPECT_FALSE(chain.device.isRunning());
+    EXPECT_FALSE(first.hasReadingThread());
+    EXPECT_FALSE(filter.hasReadingThread());
+    EXPECT_FALSE(filter.isRunning());
+}
+
+TEST(Filter, StopJoinsEveryObserverThenRaisesTheFirstError) {
+    class FailingStop : public RecordingObserver {
+    public:
+        void stopReading(bool reset) override {
+            RecordingObserver::stopReading(reset);
+            throw std::runtime_error("stop failed");
+        }
+    };
+    Chain chain;
+    RecordingObserver first, last;
+    FailingStop failing;
+    chain.device << first;
+    chain.device << failing;
+    chain.device << last;
+    chain.device.startProduction();
+    EXPECT_EQ(messageOf([&] { chain.device.stopProduction(false); }), "stop failed");
+    EXPECT_FALSE(chain.device.isRunning());
+    for (const RecordingObserver* observer :
+         {&first, static_cast<RecordingObserver*>(&failing), &last}) {
+        EXPECT_FALSE(observer->hasReadingThread());
+        EXPECT_EQ(observer->stops.load(), 1);
+    }
+}
+
 TEST(ObserverDeathTest, DestroyingAReadingObserverIsFatal) {
 #if defined(__SANITIZE_THREAD__)
     // The misuse under test is itself a race, which the thread sanitizer

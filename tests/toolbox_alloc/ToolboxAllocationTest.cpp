@@ -3,6 +3,7 @@
 // and operator new both end in) with counting ones, then runs every
 // pixel-processing stage over the same frames again and again.
 
+#include "MallocCounter.h"
 #include "tests/toolbox_filters/FilterTestUtil.h"
 
 #include "XEVAGCROI.h"
@@ -22,64 +23,9 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <cerrno>
 #include <cstddef>
-#include <cstring>
 #include <functional>
 #include <string>
-
-extern "C" {
-void* __libc_malloc(std::size_t size);
-void* __libc_calloc(std::size_t count, std::size_t size);
-void* __libc_realloc(void* memory, std::size_t size);
-void* __libc_memalign(std::size_t alignment, std::size_t size);
-void __libc_free(void* memory);
-}
-
-namespace {
-std::atomic<bool> g_counting{false};
-std::atomic<std::size_t> g_allocations{0};
-
-void count() {
-    if (g_counting.load(std::memory_order_relaxed))
-        g_allocations.fetch_add(1, std::memory_order_relaxed);
-}
-} // namespace
-
-extern "C" {
-void* malloc(std::size_t size) {
-    count();
-    return __libc_malloc(size);
-}
-void* calloc(std::size_t n, std::size_t size) {
-    count();
-    return __libc_calloc(n, size);
-}
-void* realloc(void* memory, std::size_t size) {
-    count();
-    return __libc_realloc(memory, size);
-}
-void* memalign(std::size_t alignment, std::size_t size) {
-    count();
-    return __libc_memalign(alignment, size);
-}
-void* aligned_alloc(std::size_t alignment, std::size_t size) {
-    count();
-    return __libc_memalign(alignment, size);
-}
-int posix_memalign(void** memory, std::size_t alignment, std::size_t size) {
-    count();
-    void* p = __libc_memalign(alignment, size);
-    if (p == nullptr)
-        return ENOMEM;
-    *memory = p;
-    return 0;
-}
-void free(void* memory) {
-    __libc_free(memory);
-}
-}
 
 using namespace XEVLibrary;
 using namespace XEVLibrary::XEVToolBox;
@@ -90,12 +36,10 @@ namespace {
 /// Allocations made by @p frames further calls of @p work after a first one.
 std::size_t steadyAllocations(const std::function<void()>& work, int frames = 20) {
     work();
-    g_allocations = 0;
-    g_counting = true;
+    XEVTest::MallocCounter::start();
     for (int i = 0; i < frames; ++i)
         work();
-    g_counting = false;
-    return g_allocations.load();
+    return XEVTest::MallocCounter::stop();
 }
 
 /// Calls the stage's process() on @p in into @p out.

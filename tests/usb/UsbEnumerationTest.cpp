@@ -187,12 +187,23 @@ TEST(Enumeration, CameraWithoutInfoLineStaysUnidentified) {
     EXPECT_EQ(50, resets(failing->events()));
 }
 
-TEST(Enumeration, MalformedBridgeVersionPropagates) {
+TEST(Enumeration, OddCamerasAreListedUnidentifiedBesideTheOthers) {
     XEVUsbEmulatedBus bus;
     auto config = XEVUsbCameraConfig::forModel(UsbModel::Kestrel);
-    config.bridgeFirmware = "v2";
-    bus.plug(config);
-    Descriptors descriptors;
-    EXPECT_THROW(enumerateUsbCameras(descriptors), std::out_of_range);
-    EXPECT_TRUE(descriptors.empty());
+    config.bridgeFirmware = "v2"; // too short to hold a version
+    auto malformed = bus.plug(config);
+    auto held = bus.plug(XEVUsbCameraConfig::forModel(UsbModel::Heron));
+    held->holdInterface(true); // another program has it open
+    bus.plug(XEVUsbCameraConfig::forModel(UsbModel::Egret));
+    const Descriptors descriptors = enumerate();
+    ASSERT_EQ(3u, descriptors.size());
+    EXPECT_EQ("", descriptors[0]->modelId());
+    EXPECT_EQ(0x10000u, descriptors[0]->usbFirmwareVersion());
+    EXPECT_EQ("", descriptors[1]->modelId());
+    EXPECT_EQ("Egret", descriptors[2]->modelId());
+    // Neither was asked for a frame, nor reset.
+    for (const auto& camera : {malformed, held}) {
+        EXPECT_EQ(0u, count(camera->events(), 0xD0));
+        EXPECT_EQ(0u, camera->deliveredFrames());
+    }
 }

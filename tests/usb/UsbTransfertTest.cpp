@@ -1,6 +1,7 @@
 #include "XEVCatalog.h"
 #include "XEVDeviceDescriptorUsb.h"
 #include "XEVException.h"
+#include "XEVFrameProducer.h"
 #include "XEVModelConfiguration.h"
 #include "XEVUsbCameraEmulator.h"
 #include "usb/UsbSeam.h"
@@ -309,8 +310,25 @@ TEST(TransferOpen, FailureNamesTheDescriptor) {
     XEVUsbEmulatedBus bus;
     auto camera = bus.plug(XEVUsbCameraConfig::forModel(UsbModel::Kestrel));
     const XEVDeviceDescriptorUsb d = descriptorOf(*camera);
+    camera->holdInterface(true);
+    EXPECT_EQ(XEVTest::messageOf([&] { transfer.open(d); }),
+              "Error : Device {USB 3.0 (0) -- [Model:Unknown]} cannot be opened: interface 0 "
+              "cannot be claimed (the camera is in use by another program).");
     bus.unplug(camera);
     EXPECT_THROW(transfer.open(d), XEVException);
+}
+
+TEST(TransferOpen, FrameSizesAgreeWithTheFifo) {
+    XEVTransfert transfer;
+    XEVDeviceDescriptorUsb newBridge(USB3, 0);
+    newBridge.setFxType(FX3); // sends nothing, so no camera is needed
+    for (int type : {CV_8UC1, CV_16UC1, CV_16FC1, CV_32FC1, CV_8UC3, CV_64FC2}) {
+        XEVFrameProducer fifo(3);
+        fifo.ensureFrameFormat(100, 20, type, XEVFrameProducer::FLAG_INFO_LINE);
+        EXPECT_EQ(int64_t(fifo.slotBufferSize()),
+                  transfer.setFrameFormat(newBridge, nullptr, 100, 20, type))
+            << "type " << type;
+    }
 }
 
 TEST(TransferUnimplemented, PrintTheirName) {

@@ -2,7 +2,7 @@
 
 #include "XEVCatalog.h"
 
-#include <boost/system/system_error.hpp>
+#include <thread>
 
 using namespace XEVTest;
 
@@ -45,7 +45,8 @@ TEST_F(UsbDeviceTest, ManagerOpensByNumberAndSerial) {
     EXPECT_EQ(manager->castVoidToDevicePointer(&notADevice), nullptr);
 
     // The GigE lookups parse their argument, but no GigE camera is listed.
-    EXPECT_THROW(manager->openDeviceByIP("not an address", 0, 8), boost::system::system_error);
+    EXPECT_EQ(messageOf([&] { manager->openDeviceByIP("not an address", 0, 8); }),
+              "Error : The IP address(not an address) is not a dotted-decimal IPv4 address.");
     EXPECT_EQ(messageOf([&] { manager->openDeviceByIP("192.0.2.7", 0, 8); }),
               "Error : No device with IP 192.0.2.7.");
     EXPECT_EQ(messageOf([&] { manager->openDeviceByMacAddress("00:0C:0A:01:02:03", 0, 8); }),
@@ -107,4 +108,110 @@ TEST_F(UsbDeviceTest, GigeDiscoveryIsRefusedClearly) {
     EXPECT_NE(message.find("GigE Vision cameras are not supported by this build"),
               std::string::npos)
         << message;
+}
+
+TEST_F(UsbDeviceTest, ManagerListsACameraWithAMalformedBridgeVersionUnidentified) {
+    XEVUsbCameraConfig odd = kestrelConfig();
+    odd.bridgeFirmware = "v2";
+    plug(odd);
+    plug(XEVUsbCameraConfig::forModel(UsbModel::Heron, UsbLink::USB3));
+    XEVManager* manager = XEVManager::getInstance();
+    ASSERT_EQ(manager->deviceCount(), 2u);
+    EXPECT_EQ(manager->getDeviceDescriptor(0)->modelId(), "");
+    EXPECT_EQ(manager->getDeviceDescriptor(1)->modelId(), "Heron");
+}
+
+TEST_F(UsbDeviceTest, ManagerRefusesACameraHeldByAnotherProgram) {
+    auto camera = plug(kestrelConfig());
+    XEVManager* manager = XEVManager::getInstance();
+    ASSERT_EQ(manager->deviceCount(), 1u);
+    camera->holdInterface(true);
+    EXPECT_EQ(messageOf([&] { manager->openDevice(0, 0, 8); }),
+              "Error : Device {USB 3.0 (0) -- [Model:Kestrel] [FWVer:3.5] [SerNum:4242] [FX3; "
+              "USB3; USB FW: 2.1.10]} cannot be opened: interface 0 cannot be claimed (the camera "
+              "is in use by another program).");
+    camera->holdInterface(false);
+    EXPECT_NE(manager->openDevice(0, 0, 8), nullptr);
+}
+
+TEST_F(UsbDeviceTest, ManagerOpensACameraOnceWhicheverThreadsAsk) {
+    plug(kestrelConfig());
+    XEVManager* manager = XEVManager::getInstance();
+    finishesWithin(
+        "concurrent opening",
+        [&] {
+            for (int i = 0; i < 200; ++i) {
+                XEVDevice* byNumber = nullptr;
+                XEVDevice* bySerial = nullptr;
+                XEVDevice* found = nullptr;
+                std::thread other([&] {
+                    bySerial = manager->openDeviceBySerialNumber("16962", 0, 8);
+                    found = manager->castVoidToDevicePointer(bySerial);
+                });
+                byNumber = manager->openDevice(0, 0, 8);
+                other.join();
+                ASSERT_EQ(byNumber, bySerial) << i;
+                ASSERT_EQ(found, bySerial) << i;
+                manager->flushDevs();
+                ASSERT_EQ(manager->castVoidToDevicePointer(byNumber), nullptr);
+            }
+        },
+        std::chrono::seconds(25));
+}
+
+TEST_F(UsbDeviceTest, ManagerClosesDevicesBeforeForgettingTheirCameras) {
+    plug(kestrelConfig());
+    XEVManager* manager = XEVManager::getInstance();
+    XEVDevice* device = manager->openDevice(0, 0, 8);
+    FrameRecorder recorder;
+    *device << recorder;
+    device->start();
+    ASSERT_TRUE(waitUntil([&] { return recorder.count() >= 1; }));
+    manager->flushEnumeration();
+    EXPECT_EQ(manager->deviceCount(), 0u);
+    EXPECT_EQ(manager->castVoidToDevicePointer(device), nullptr);
+    EXPECT_FALSE(recorder.hasReadingThread());
+}
+
+TEST_F(UsbDeviceTest, LossCallbacksMayUseTheManagerButNotDestroyTheirDevice) {
+    auto camera = plug(kestrelConfig());
+    XEVManager* manager = XEVManager::getInstance();
+    XEVDevice* device = manager->openDevice(0, 0, 8);
+    class Reactor : public XEVConfigObserver {
+    public:
+        void onParamChanged(const std::string&, const std::string&, bool) override {}
+        void onDeviceDisconnected() override {
+            XEVManager* manager = XEVManager::getInstance();
+            std::vector<std::string> seen{
+                messageOf([&] { (void)manager->deviceCount(); }),
+                messageOf([&] { manager->enumerate(); }),
+                messageOf([&] { manager->flushDevs(); }),
+                messageOf([&] { XEVManager::destroyInstance(); }),
+            };
+            {
+                std::lock_guard<std::mutex> guard(lock);
+                messages = seen;
+            }
+            done.open();
+        }
+        std::mutex lock;
+        std::vector<std::string> messages;
+        Gate done;
+    } reactor;
+    reactor.connectTo(*device);
+    FrameRecorder recorder;
+    *device << recorder;
+    device->start();
+    ASSERT_TRUE(waitUntil([&] { return recorder.count() >= 1; }));
+    m_bus.unplug(camera);
+    finishesWithin("the loss callback", [&] { ASSERT_TRUE(reactor.done.wait()); });
+    const std::string refused = " cannot destroy XEVDevice(Kestrel) from one of its own threads.";
+    std::lock_guard<std::mutex> guard(reactor.lock);
+    EXPECT_EQ(reactor.messages, (std::vector<std::string>{
+                                    "<no exception>",
+                                    "Error : XEVManager::enumerate()" + refused,
+                                    "Error : XEVManager::flushDevs()" + refused,
+                                    "Error : XEVManager::destroyInstance()" + refused,
+                                }));
+    finishesWithin("destroying the manager", [] { XEVManager::destroyInstance(); });
 }

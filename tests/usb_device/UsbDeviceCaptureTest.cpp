@@ -1,20 +1,8 @@
 #include "UsbDeviceFixture.h"
 
-#include <future>
-
 using namespace XEVTest;
 
 namespace {
-
-/// Runs @p action on another thread; false when it did not end in time.
-bool endsInTime(const std::function<void()>& action,
-                std::chrono::milliseconds deadline = DefaultDeadline) {
-    auto done = std::async(std::launch::async, action);
-    if (done.wait_for(deadline) != std::future_status::ready)
-        return false;
-    done.get();
-    return true;
-}
 
 std::vector<uint64_t> sequence(uint64_t first, uint64_t last) {
     std::vector<uint64_t> numbers;
@@ -33,7 +21,7 @@ TEST_F(UsbDeviceTest, CapturesExactlyNFramesWithInfoLineData) {
     *device << recorder;
     device->captureNFrames(6);
     bool completed = false;
-    ASSERT_TRUE(endsInTime([&] { completed = device->waitEndCapture(-1); }));
+    finishesWithin("the capture", [&] { completed = device->waitEndCapture(-1); });
     EXPECT_TRUE(completed);
     EXPECT_FALSE(device->isCapturing());
     // The camera counter wraps after 0xFFFFFF: numbering goes on.
@@ -44,26 +32,9 @@ TEST_F(UsbDeviceTest, CapturesExactlyNFramesWithInfoLineData) {
 
     // A second capture numbers from 1 again.
     device->captureNFrames(3);
-    ASSERT_TRUE(endsInTime([&] { device->waitEndCapture(-1); }));
+    finishesWithin("the capture", [&] { device->waitEndCapture(-1); });
     EXPECT_EQ(recorder.count(), 9u);
     EXPECT_EQ(recorder.frameNumbers().back(), 3u);
-}
-
-TEST_F(UsbDeviceTest, TemperatureOfCamerasWithoutCoolerIsSigned) {
-    XEVUsbCameraConfig config = XEVUsbCameraConfig::forModel(UsbModel::Heron, UsbLink::USB3);
-    config.rawTemperature = 0xFF0; // -16 in 12-bit two's complement
-    auto camera = plug(config);
-    XEVDeviceUsb* device = open();
-    FrameRecorder recorder;
-    *device << recorder;
-    device->captureNFrames(2);
-    ASSERT_TRUE(endsInTime([&] { device->waitEndCapture(-1); }));
-    ASSERT_EQ(recorder.count(), 2u);
-    EXPECT_FLOAT_EQ(recorder.frameTemperatures()[0], -1.0f);
-    camera->setRawTemperature(400);
-    device->captureNFrames(1);
-    ASSERT_TRUE(endsInTime([&] { device->waitEndCapture(-1); }));
-    EXPECT_FLOAT_EQ(recorder.frameTemperatures().back(), 25.0f);
 }
 
 TEST_F(UsbDeviceTest, SlowObserverStillEndsTheCapture) {
@@ -75,7 +46,7 @@ TEST_F(UsbDeviceTest, SlowObserverStillEndsTheCapture) {
     *device << fast;
     device->captureNFrames(40);
     bool completed = false;
-    ASSERT_TRUE(endsInTime([&] { completed = device->waitEndCapture(-1); }));
+    finishesWithin("the capture", [&] { completed = device->waitEndCapture(-1); });
     EXPECT_TRUE(completed);
     EXPECT_EQ(fast.frameNumbers().back(), 40u);
     // The slow observer lost frames but read the capture's last one.
@@ -91,12 +62,12 @@ TEST_F(UsbDeviceTest, WaitEndCaptureWithATimeLimit) {
     device->start();
     ASSERT_TRUE(waitUntil([&] { return recorder.count() >= 3; }));
     bool completed = true;
-    ASSERT_TRUE(endsInTime([&] { completed = device->waitEndCapture(10); }));
+    finishesWithin("the capture", [&] { completed = device->waitEndCapture(10); });
     EXPECT_FALSE(completed); // an unlimited capture is stopped
     EXPECT_FALSE(device->isCapturing());
 
     device->captureNFrames(2);
-    ASSERT_TRUE(endsInTime([&] { completed = device->waitEndCapture(2000); }));
+    finishesWithin("the capture", [&] { completed = device->waitEndCapture(2000); });
     EXPECT_TRUE(completed);
     device->start();
     device->stop(false);
@@ -125,7 +96,7 @@ TEST_F(UsbDeviceTest, SoftTriggerAsksForABurstAfterEachRead) {
     device->setParamValueOf("Trigger Mode", "Soft", true);
     camera->clearEvents();
     device->captureNFrames(8);
-    ASSERT_TRUE(endsInTime([&] { device->waitEndCapture(-1); }));
+    finishesWithin("the capture", [&] { device->waitEndCapture(-1); });
     EXPECT_EQ(recorder.count(), 8u);
     bool sawBurst = false;
     for (const auto& event : camera->vendorRequests())
@@ -141,7 +112,7 @@ TEST_F(UsbDeviceTest, CaptureForDurationFollowsTheAppliedRate) {
     FrameRecorder recorder;
     *device << recorder;
     device->captureForDuration(100); // ceil(0.1 s * 50 fps) = 5 frames
-    ASSERT_TRUE(endsInTime([&] { device->waitEndCapture(-1); }));
+    finishesWithin("the capture", [&] { device->waitEndCapture(-1); });
     // The capture ends once the camera has counted five frames. A host slowed
     // down (by the race detector, say) misses frames the camera sent: they
     // count by their numbers but never arrive, so fewer than five may arrive,
@@ -170,8 +141,16 @@ TEST_F(UsbDeviceTest, DeliveredRateMatchesTheRequestedRate) {
         std::vector<Arrival> arrivals;
     } clocked;
     *device << clocked;
+    // A first capture lets the camera render its scene, which a slow host
+    // (a sanitizer build) would otherwise pay for with lost frames.
+    device->captureNFrames(1);
+    finishesWithin("the capture", [&] { device->waitEndCapture(-1); });
+    {
+        std::lock_guard<std::mutex> guard(clocked.lock);
+        clocked.arrivals.clear();
+    }
     device->captureNFrames(21);
-    ASSERT_TRUE(endsInTime([&] { device->waitEndCapture(-1); }));
+    finishesWithin("the capture", [&] { device->waitEndCapture(-1); });
     std::lock_guard<std::mutex> guard(clocked.lock);
     // The camera's own frame numbers count the frames it sent, also those a
     // slow reader missed: the rate is measured between the second and the last.
@@ -190,7 +169,7 @@ TEST_F(UsbDeviceTest, BrokenFramesAreNeverCommitted) {
     *device << recorder;
     camera->breakInfoLineInFrame(3);
     device->captureNFrames(5);
-    ASSERT_TRUE(endsInTime([&] { device->waitEndCapture(-1); }));
+    finishesWithin("the capture", [&] { device->waitEndCapture(-1); });
     // The third frame's counter is spent: numbering shows the gap.
     const auto numbers = recorder.frameNumbers();
     ASSERT_FALSE(numbers.empty());
@@ -201,7 +180,7 @@ TEST_F(UsbDeviceTest, BrokenFramesAreNeverCommitted) {
     camera->injectBulkErrors(2, UsbError::IO);
     camera->injectEmptyReads(2);
     device->captureNFrames(4);
-    ASSERT_TRUE(endsInTime([&] { device->waitEndCapture(-1); }));
+    finishesWithin("the capture", [&] { device->waitEndCapture(-1); });
     EXPECT_EQ(recorder.frameNumbers().back(), 4u);
 }
 
@@ -236,7 +215,7 @@ TEST_F(UsbDeviceTest, EightBitFramesCarryTheirInfoLineInTwoBytesPerWord) {
     FrameRecorder recorder;
     *device << recorder;
     device->captureNFrames(3);
-    ASSERT_TRUE(endsInTime([&] { device->waitEndCapture(-1); }));
+    finishesWithin("the capture", [&] { device->waitEndCapture(-1); });
     EXPECT_EQ(recorder.frameNumbers(), sequence(1, 3));
     EXPECT_FLOAT_EQ(recorder.frameTemperatures().at(0), float(0x1A5 * 0.0625));
     EXPECT_EQ(device->frameType(), CV_8UC1);

@@ -99,6 +99,32 @@ TEST_F(UsbDeviceTest, SingleRegisterWritesBeforeBridgeFirmwareTwo) {
     EXPECT_EQ(log.lines(), (std::vector<std::string>{"Gain=2.00 pending", "Gain=2.00 applied"}));
 }
 
+TEST_F(UsbDeviceTest, FailedWritesStayPendingAndAreReported) {
+    // Single writes before bridge firmware 2.0.0, one block afterwards.
+    for (UsbLink link : {UsbLink::USB2, UsbLink::USB3}) {
+        SCOPED_TRACE(int(link));
+        auto camera = plug(XEVUsbCameraConfig::forModel(UsbModel::Heron, link));
+        XEVDeviceUsb* device = open();
+        device->setParamValueOf("Gain", 2.0, false);
+        camera->injectControlErrors(1, UsbError::Pipe);
+        EXPECT_FALSE(device->updateConfig());
+        EXPECT_EQ(device->paramStrValueOf("Gain", true), "1.00");
+        EXPECT_EQ(device->paramStrValueOf("Gain", false), "2.00");
+        EXPECT_NE(camera->registerValue(2), 0x08);
+        EXPECT_TRUE(device->updateConfig()); // sent again
+        EXPECT_EQ(device->paramStrValueOf("Gain", true), "2.00");
+        EXPECT_EQ(camera->registerValue(2), 0x08);
+
+        camera->injectControlErrors(1, UsbError::Pipe);
+        EXPECT_EQ(messageOf([&] { device->setParamValueOf("Gain", 3.0, true); }),
+                  "Error : For XEVDevice(Heron), the camera refused the register writes; the "
+                  "settings stay pending.");
+        EXPECT_EQ(device->paramStrValueOf("Gain", true), "2.00");
+        XEVManager::destroyInstance();
+        m_bus.unplugAll();
+    }
+}
+
 TEST_F(UsbDeviceTest, PendingEditsAreDroppedOnRequestAndOnBadGeometry) {
     plug(kestrelConfig());
     XEVDeviceUsb* device = open();
