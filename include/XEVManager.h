@@ -6,7 +6,6 @@
 #include <map>
 #include <memory>
 #include <string>
-#include <utility>
 #include <vector>
 
 namespace XEVLibrary {
@@ -103,7 +102,9 @@ private:
     void enumerateLocked();
     XEVDevice* openDescriptor(XEVDeviceDescriptor& descriptor, unsigned short port, long fifoSize,
                               bool announceGige);
-    XEVDevice* openedDevice(const XEVDeviceDescriptor& descriptor) const;
+    /// The device opened from @p descriptor itself or, with @p sameCamera,
+    /// from any descriptor of the same camera; null when none is open.
+    XEVDevice* openedDevice(const XEVDeviceDescriptor& descriptor, bool sameCamera) const;
     /// Refuses @p operation, which destroys devices, on a thread of one of them.
     void refuseOnOwnThread(const char* operation) const;
     /// Destroys every opened device, releasing @p lock while it does.
@@ -113,8 +114,8 @@ private:
     /// @p operation on a thread of a device it would destroy.
     class Teardown;
 
-    /// Tells @p device, found under the lock, that its camera is gone; the
-    /// devices are not destroyed until it returns.
+    /// Tells @p device, found and counted in flight under the lock, that its
+    /// camera is gone; the devices are not destroyed until it returns.
     void relayLoss(XEVDevice& device);
     /// Receives the transfer layer's report of a vanished USB camera.
     static void usbCameraLost(const XEVDeviceDescriptorUsb& descriptor);
@@ -124,8 +125,8 @@ private:
 
     std::vector<std::unique_ptr<XEVDeviceDescriptor>> m_descriptors;
     DeviceMap m_devices;
-    /// Devices being destroyed with the lock released, with their descriptors.
-    std::vector<std::pair<const XEVDeviceDescriptor*, const XEVDevice*>> m_closing;
+    /// Devices being destroyed with the lock released.
+    std::vector<const XEVDevice*> m_closing;
     /// Losses being relayed with the lock released.
     unsigned m_lossesInFlight = 0;
     boost::condition_variable m_lossRelayed;

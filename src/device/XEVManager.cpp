@@ -142,9 +142,9 @@ void XEVManager::refuseOnOwnThread(const char* operation) const {
     for (const auto& entry : m_devices)
         if (entry.second->isOwnThread())
             refuse(*entry.second);
-    for (const auto& entry : m_closing)
-        if (entry.second->isOwnThread())
-            refuse(*entry.second);
+    for (const XEVDevice* device : m_closing)
+        if (device->isOwnThread())
+            refuse(*device);
 }
 
 void XEVManager::closeDevices(boost::unique_lock<boost::mutex>& lock) {
@@ -153,15 +153,14 @@ void XEVManager::closeDevices(boost::unique_lock<boost::mutex>& lock) {
         DeviceMap devices;
         devices.swap(m_devices);
         for (const auto& entry : devices)
-            m_closing.emplace_back(entry.first, entry.second.get());
+            m_closing.push_back(entry.second.get());
         m_lossRelayed.wait(lock, [this] { return m_lossesInFlight == 0; });
         for (auto& entry : devices) {
+            const XEVDevice* closing = entry.second.get();
             lock.unlock();
             entry.second.reset(); // stops the capture and joins the device's threads
             lock.lock();
-            const XEVDeviceDescriptor* closed = entry.first;
-            m_closing.erase(std::find_if(m_closing.begin(), m_closing.end(),
-                                         [&](const auto& c) { return c.first == closed; }));
+            m_closing.erase(std::find(m_closing.begin(), m_closing.end(), closing));
         }
     }
 }
@@ -220,14 +219,9 @@ void XEVManager::forceDeviceModel(unsigned int n, const std::string& modelId) {
     m_descriptors[n]->setModelId(modelId);
 }
 
-XEVDevice* XEVManager::openedDevice(const XEVDeviceDescriptor& descriptor) const {
-    auto it = m_devices.find(&descriptor);
-    return it == m_devices.end() ? nullptr : it->second.get();
-}
-
 XEVDevice* XEVManager::openDescriptor(XEVDeviceDescriptor& descriptor, unsigned short port,
                                       long fifoSize, bool announceGige) {
-    if (XEVDevice* device = openedDevice(descriptor))
+    if (XEVDevice* device = openedDevice(descriptor, false))
         return device;
     std::unique_ptr<XEVDevice> device = onlyXEVErrors("XEVManager: opening a device", [&] {
         const XEVModelConfiguration& configuration =
@@ -312,16 +306,22 @@ void XEVManager::relayLoss(XEVDevice& device) {
     device.signalDeviceDisconnected();
 }
 
+XEVDevice* XEVManager::openedDevice(const XEVDeviceDescriptor& descriptor, bool sameCamera) const {
+    if (!sameCamera) {
+        auto it = m_devices.find(&descriptor);
+        return it == m_devices.end() ? nullptr : it->second.get();
+    }
+    for (const auto& entry : m_devices)
+        if (*entry.first == descriptor)
+            return entry.second.get();
+    return nullptr;
+}
+
 void XEVManager::disconnectDevice(const XEVDeviceDescriptor& descriptor) {
     XEVDevice* device = nullptr;
     {
         boost::lock_guard<boost::mutex> guard(*s_mutex);
-        for (auto& entry : m_devices) {
-            if (*entry.first == descriptor) {
-                device = entry.second.get();
-                break;
-            }
-        }
+        device = openedDevice(descriptor, true);
         if (device == nullptr)
             XEVException::throwCriticalError(
                 XEVException::format(256, "'%s' is not already opened, it cannot be disconnected.",
@@ -335,20 +335,20 @@ void XEVManager::disconnectDevice(const XEVDeviceDescriptor& descriptor) {
 
 void XEVManager::usbCameraLost(const XEVDeviceDescriptorUsb& descriptor) {
     XEVManager* manager = nullptr;
+    XEVDevice* device = nullptr;
     {
         boost::lock_guard<boost::mutex> guard(*s_mutex);
-        // A camera whose device is being destroyed is not reported: the
-        // report runs on that device's capture thread, which the destruction
-        // waits for.
+        // A camera whose device is no longer listed (it is being destroyed,
+        // which waits for the capture thread reporting this) has nobody left
+        // to tell.
         manager = s_inst;
-        if (manager == nullptr)
+        device = manager ? manager->openedDevice(descriptor, true) : nullptr;
+        if (device == nullptr)
             return;
-        for (const auto& closing : manager->m_closing)
-            if (closing.first == &descriptor)
-                return;
+        ++manager->m_lossesInFlight;
     }
     try {
-        manager->disconnectDevice(descriptor);
+        manager->relayLoss(*device);
     } catch (const std::exception& error) {
         std::printf("%s\n", error.what());
     }

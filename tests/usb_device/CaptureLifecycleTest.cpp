@@ -4,6 +4,7 @@
 #include "UsbDeviceFixture.h"
 
 #include <cmath>
+#include <thread>
 
 using namespace XEVTest;
 
@@ -178,6 +179,33 @@ TEST_F(UsbDeviceTest, CallsThatWouldWaitForTheirOwnThreadAreRefused) {
         XEVManager::destroyInstance();
     });
     EXPECT_FALSE(misuser.hasReadingThread());
+}
+
+TEST_F(UsbDeviceTest, StopCutsShortTheWaitForSlowStages) {
+    plug(kestrelConfig());
+    XEVDeviceUsb* device = open(0, 8);
+    Gate release;
+    std::atomic<int> frames{0};
+    CallbackObserver slow([&](const cv::Mat&, const XEVFrameInfo&) {
+        if (frames.fetch_add(1) == 0)
+            release.wait(); // holds the first frame
+        else
+            std::this_thread::sleep_for(std::chrono::milliseconds(20)); // a slow stage
+    });
+    *device << slow;
+    device->captureNFrames(6);
+    // The camera delivered the six frames: the capture waits for the stage.
+    ASSERT_TRUE(waitUntil([&] { return device->writeCounter() >= 6 && frames.load() == 1; }));
+    std::thread stopper([&] { EXPECT_EQ(messageOf([&] { device->stop(); }), "<no exception>"); });
+    // stop() does not wait for the stage to work through the frames it
+    // still could read: production stops once the stage's current frame ends.
+    const bool stopping = waitUntil([&] { return !device->isRunning(); });
+    release.open();
+    finishesWithin("stop", [&] { stopper.join(); });
+    EXPECT_TRUE(stopping);
+    EXPECT_EQ(frames.load(), 1);
+    EXPECT_FALSE(device->isCapturing());
+    EXPECT_FALSE(device->waitEndCapture(0)); // cut short: not completed
 }
 
 TEST_F(UsbDeviceTest, AnErrorOnTheCaptureThreadEndsTheCaptureAndIsKept) {
