@@ -9,6 +9,7 @@
 
 #include <memory>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 namespace XEVLibrary {
@@ -88,18 +89,28 @@ public:
         return GetParamStrValueOf(name, applied);
     }
 
-    void setFps(double fps, bool apply = true) { SetFps(fps, apply); }
-    void setFps(unsigned int fps, bool apply = true) { SetFps(double(fps), apply); }
-    void setFps(int fps, bool apply = true) { SetFps(double(fps), apply); }
+    /// Asks for @p fps frames per second. The camera's limits clamp it (see
+    /// minFps() and maxFps()); returns the frame rate that results, the
+    /// applied one with @p apply, else the pending one.
+    double setFps(double fps, bool apply = true) {
+        SetFps(fps, apply);
+        return GetFps(apply);
+    }
+    double setFps(unsigned int fps, bool apply = true) { return setFps(double(fps), apply); }
+    double setFps(int fps, bool apply = true) { return setFps(double(fps), apply); }
     void setParamValueOf(const std::string& name, double value, bool apply = true) {
         SetParamValueOf(name, value, apply);
+    }
+    /// Integers are values too: setParamValueOf("First Column", 0).
+    template <typename Integer, typename = std::enable_if_t<std::is_integral<Integer>::value>>
+    void setParamValueOf(const std::string& name, Integer value, bool apply = true) {
+        SetParamValueOf(name, double(value), apply);
     }
     void setParamValueOf(const std::string& name, const std::string& value, bool apply = true) {
         SetParamValueOf(name, value, apply);
     }
-    void setParamValueOf(const std::string& name, const char* value, bool apply = true) {
-        SetParamValueOf(name, std::string(value), apply);
-    }
+    /// A null @p value is refused: it is no text.
+    void setParamValueOf(const std::string& name, const char* value, bool apply = true);
     /// Sends the pending settings; with @p force every setting, not only the
     /// changed ones. False when the camera refused a write: the settings it
     /// refused stay pending (reads with applied true show what the camera

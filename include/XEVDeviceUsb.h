@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace XEVLibrary {
@@ -135,7 +136,9 @@ private:
     double registryValue(const std::string& name, const uint8_t* registry) const;
     std::string registryText(const std::string& name, const uint8_t* registry) const;
     bool hasParam(const std::string& name) const;
-    void notifyRegistersChanged(const bool* changed, const uint8_t* registry, bool applied);
+    /// (name, text in @p registry) of the parameters whose register changed.
+    std::vector<std::pair<std::string, std::string>>
+    changedParamTexts(const bool* changed, const uint8_t* registry) const;
     void raiseNucSignal(double minExposure);
 
     // Acquisition side.

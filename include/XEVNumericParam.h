@@ -13,7 +13,11 @@ namespace XEVLibrary {
  * span), prints them with as many decimals as step and offset need, an
  * optional unit and one optional special label shown instead of one value
  * ("AGC" for a gain of 0). Texts are numbers with "." or "," as decimal
- * separator, optionally followed by a unit word that is ignored.
+ * separator, optionally followed by a unit word. When both the parameter's
+ * unit and that word are time units (ns, us, µs, ms, s), the number is
+ * converted to the parameter's unit ("2ms" is 2000 for an exposure in µs);
+ * any other word is ignored. minValue(), maxValue() and step() report the
+ * user range and step; valueType() is "Numeric".
  */
 class XEVNumericParam : public XEVParam {
 public:
@@ -45,6 +49,10 @@ public:
     int depth() const { return m_depth; }
 
     double strValueToValue(const std::string& text) const override;
+    double MinValue() const override;
+    double MaxValue() const override;
+    double Step() const override;
+    std::string ValueType() const override;
     /// Refuses values outside the user range and, for a step of 1 or more,
     /// values whose integer part is not a multiple of the step; rounds half up.
     uint8_t valueToRegVal(double value) const override;

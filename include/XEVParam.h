@@ -157,6 +157,10 @@ public:
 
     /// (1 << bits) - 1, the shift count taken modulo 32.
     static unsigned getMask(unsigned bits);
+    /// The library's texts (units, manuals, messages) write the micro sign
+    /// as in Latin-1, byte 0xB5, and read it in either spelling. This gives
+    /// @p text with the Latin-1 micro sign in UTF-8, for terminals and files.
+    static std::string toUtf8(const std::string& text);
 
     ValueIterator begin() const { return ValueIterator(*this, true); }
     ValueIterator end() const { return ValueIterator(*this, false); }

@@ -1,6 +1,7 @@
 #include "XEVDevice.h"
 
 #include "XEVConfigObserver.h"
+#include "XEVException.h"
 #include "XEVObserver.h"
 #include "device/DeviceImpl.h"
 
@@ -35,6 +36,13 @@ XEVDevice::~XEVDevice() {
     }
     for (XEVConfigObserver* observer : observers)
         observer->disconnect();
+}
+
+void XEVDevice::setParamValueOf(const std::string& name, const char* value, bool apply) {
+    if (value == nullptr)
+        XEVException::throwError("For XEVDevice(%s), param(%s) cannot take a null text.",
+                                 modelId().c_str(), name.c_str());
+    SetParamValueOf(name, std::string(value), apply);
 }
 
 long XEVDevice::fps(bool applied) const {

@@ -48,6 +48,7 @@ bool ExposureGrammar::parse(const std::string& text, double& microseconds) const
                                   -(qi::lit("ms")[phx::ref(multiplier) = 1000.0] |
                                     qi::lit("us")[phx::ref(multiplier) = 1.0] |
                                     qi::lit("\265s")[phx::ref(multiplier) = 1.0] |
+                                    qi::lit("\xC2\xB5s")[phx::ref(multiplier) = 1.0] |
                                     qi::lit("ns")[phx::ref(multiplier) = 0.001] |
                                     qi::lit("s")[phx::ref(multiplier) = 1000000.0]) >>
                                   qi::eoi);

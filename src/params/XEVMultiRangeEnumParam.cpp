@@ -1,11 +1,14 @@
 #include "XEVMultiRangeEnumParam.h"
 
 #include "XEVException.h"
+#include "params/TimeUnit.h"
 
 #include <algorithm>
+#include <cctype>
 #include <climits>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 
 namespace XEVLibrary {
 
@@ -34,6 +37,33 @@ const char* unitOf(double value, double& scaled) {
     }
     scaled = value;
     return "us";
+}
+
+/// @p integer and the decimal @p fraction digits, in a unit of 10^@p exponent
+/// microseconds, as a whole number of nanoseconds; false when that is not whole
+/// or too large.
+bool wholeNanoseconds(int integer, const std::string& fraction, int exponent, long long& result) {
+    const int shift = exponent + 3; // powers of ten from the unit to nanoseconds
+    if (shift < 0)
+        return false;
+    std::string digits = fraction;
+    if (int(digits.size()) > shift) {
+        if (digits.find_first_not_of('0', std::size_t(shift)) != std::string::npos)
+            return false;
+        digits.resize(std::size_t(shift));
+    }
+    digits.append(std::size_t(shift) - digits.size(), '0');
+    long long value = std::llabs(integer);
+    for (int i = 0; i < shift; ++i)
+        if (__builtin_mul_overflow(value, 10LL, &value))
+            return false;
+    long long part = 0;
+    for (char c : digits)
+        part = part * 10 + (c - '0');
+    if (__builtin_add_overflow(value, part, &value))
+        return false;
+    result = integer < 0 ? -value : value;
+    return true;
 }
 
 double toMicroseconds(const std::string& unit, int count) {
@@ -107,18 +137,53 @@ uint8_t XEVMultiRangeEnumParam::valueToRegVal(double value) const {
 double XEVMultiRangeEnumParam::strValueToValue(const std::string& text) const {
     std::size_t used = 0;
     const int n = std::stoi(text, &used);
+    // An optional decimal fraction ("2.5ms").
+    std::string fraction;
+    if (used + 1 < text.size() && (text[used] == '.' || text[used] == ',') &&
+        std::isdigit(static_cast<unsigned char>(text[used + 1]))) {
+        for (++used; used < text.size() && std::isdigit(static_cast<unsigned char>(text[used]));
+             ++used)
+            fraction += text[used];
+    }
     std::string unit = text.substr(used);
-    if (unit == "\265s")
+    if (unit == detail::Latin1MicroSeconds || unit == detail::Utf8MicroSeconds)
         unit = "us";
-    const auto found = unit.empty() ? m_ranges.end() : m_ranges.find(unit);
-    if (found == m_ranges.end())
+    auto noUnit = [&] {
         XEVException::throwError(
             "For parameter '%s', no valid unit found in val(%s). Valid units are [ns,\265s,us,ms]",
             name().c_str(), text.c_str());
-    for (const Range& range : found->second)
-        if (range.first <= n && n <= range.last &&
-            (static_cast<long long>(n) - range.first) % range.step == 0)
-            return toMicroseconds(unit, n);
+    };
+    int exponent = 0;
+    if (unit.empty() || !detail::microsecondExponent(unit, exponent))
+        noUnit();
+    const auto own = m_ranges.find(unit);
+    if (own != m_ranges.end() && fraction.empty())
+        for (const Range& range : own->second)
+            if (range.first <= n && n <= range.last &&
+                (static_cast<long long>(n) - range.first) % range.step == 0)
+                return toMicroseconds(unit, n);
+
+    // The same time written in another unit ("2000us" for the 2 ms step):
+    // any range that holds it exactly, counted in whole nanoseconds.
+    long long nanoseconds = 0;
+    if (wholeNanoseconds(n, fraction, exponent, nanoseconds)) {
+        for (const auto& [rangeUnit, ranges] : m_ranges) {
+            int rangeExponent = 0;
+            detail::microsecondExponent(rangeUnit, rangeExponent);
+            long long perUnit = 1;
+            for (int e = -3; e < rangeExponent; ++e)
+                perUnit *= 10;
+            if (nanoseconds % perUnit != 0)
+                continue;
+            const long long count = nanoseconds / perUnit;
+            for (const Range& range : ranges)
+                if (range.first <= count && count <= range.last &&
+                    (count - range.first) % range.step == 0)
+                    return toMicroseconds(rangeUnit, int(count));
+        }
+    }
+    if (own == m_ranges.end())
+        noUnit();
     XEVException::throwError("For parameter '%s', val(%s) not valid. Parameter must be a multiple "
                              "of the step in the range.",
                              name().c_str(), text.c_str());

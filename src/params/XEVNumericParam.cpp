@@ -1,6 +1,7 @@
 #include "XEVNumericParam.h"
 
 #include "XEVException.h"
+#include "params/TimeUnit.h"
 
 #include <algorithm>
 #include <cmath>
@@ -112,20 +113,52 @@ double XEVNumericParam::strValueToValue(const std::string& text) const {
     if (!std::regex_match(text, match, numberPattern()))
         XEVException::throwError("For parameter '%s', cannot convert val(%s) to UserVal.",
                                  name().c_str(), text.c_str());
+    // A time in another time unit than the parameter's is converted ("2ms"
+    // to an exposure in microseconds) by moving the decimal point, which
+    // keeps the value exact; any other trailing word is ignored.
+    std::string digits = match.str(3) + match.str(5);
+    std::ptrdiff_t point = std::ptrdiff_t(match.str(3).size());
+    int textExponent = 0, ownExponent = 0;
+    const std::string word = match.str(6);
+    if (match[6].matched &&
+        detail::microsecondExponent(word.substr(0, word.find_last_not_of(" \t") + 1),
+                                    textExponent) &&
+        detail::microsecondExponent(m_unit, ownExponent))
+        point += textExponent - ownExponent;
+    if (point < 0) {
+        digits.insert(0, std::size_t(-point), '0');
+        point = 0;
+    } else if (point > std::ptrdiff_t(digits.size())) {
+        digits.append(std::size_t(point) - digits.size(), '0');
+    }
     const double sign = match[2].matched ? -1.0 : 1.0;
     // Accumulated digit by digit: no overflow exception for long texts.
     double integer = 0.0;
-    for (char c : match.str(3))
-        integer = integer * 10.0 + (c - '0');
+    for (std::ptrdiff_t i = 0; i < point; ++i)
+        integer = integer * 10.0 + (digits[std::size_t(i)] - '0');
     double fraction = 0.0;
-    if (match[5].matched) {
-        double weight = 0.1;
-        for (char c : match.str(5)) {
-            fraction += (c - '0') * weight;
-            weight /= 10.0;
-        }
+    double weight = 0.1;
+    for (std::size_t i = std::size_t(point); i < digits.size(); ++i) {
+        fraction += (digits[i] - '0') * weight;
+        weight /= 10.0;
     }
     return sign * integer + sign * fraction;
+}
+
+double XEVNumericParam::MinValue() const {
+    return m_userMin;
+}
+
+double XEVNumericParam::MaxValue() const {
+    return m_userMax;
+}
+
+double XEVNumericParam::Step() const {
+    return m_step;
+}
+
+std::string XEVNumericParam::ValueType() const {
+    return "Numeric";
 }
 
 XEVParam::PrivateValueIterator* XEVNumericParam::newBeginValueIterator() const {

@@ -229,6 +229,20 @@ XEVParam::PrivateValueIterator* XEVParam::newEndValueIterator() const {
     return new PrivateValueIterator(nullptr, 0);
 }
 
+std::string XEVParam::toUtf8(const std::string& text) {
+    std::string utf8;
+    utf8.reserve(text.size() + 2);
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        // A 0xB5 after 0xC2 is already the second byte of UTF-8's micro sign.
+        if (c == 0xB5 && (i == 0 || static_cast<unsigned char>(text[i - 1]) != 0xC2))
+            utf8 += "\xC2\xB5";
+        else
+            utf8 += text[i];
+    }
+    return utf8;
+}
+
 double XEVParam::MinValue() const {
     return 0.0;
 }

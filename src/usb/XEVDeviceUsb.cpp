@@ -353,13 +353,21 @@ bool XEVDeviceUsb::checkParams() {
     return true;
 }
 
-void XEVDeviceUsb::notifyRegistersChanged(const bool* changed, const uint8_t* registry,
-                                          bool applied) {
+std::vector<std::pair<std::string, std::string>>
+XEVDeviceUsb::changedParamTexts(const bool* changed, const uint8_t* registry) const {
+    std::vector<std::pair<std::string, std::string>> texts;
     for (XEVParam* param : *this) {
         if (param->isInert() || param->regAddr() >= 16 || !changed[param->regAddr()])
             continue;
-        notifyParamChanged(param->name(), param->strValue(registry), applied);
+        // Parameters may share a register, each meaningful in its own mode
+        // (a Heron's "Exposure Time" and "Low exposure time"): one that
+        // cannot read the new value has not changed to anything.
+        try {
+            texts.emplace_back(param->name(), param->strValue(registry));
+        } catch (const XEVException&) {
+        }
     }
+    return texts;
 }
 
 void XEVDeviceUsb::resetVirtualRegistry() {
@@ -371,12 +379,9 @@ void XEVDeviceUsb::resetVirtualRegistry() {
     }
     const FrameRates old = m_pending;
     m_pending = m_applied;
-    for (XEVParam* param : *this) {
-        if (param->isInert() || param->regAddr() >= 16 || !changed[param->regAddr()])
-            continue;
-        const std::string text = param->strValue(m_virtualRegistry);
-        notifyParamChanged(param->name(), text, true);
-        notifyParamChanged(param->name(), text, false);
+    for (const auto& [name, text] : changedParamTexts(changed, m_virtualRegistry)) {
+        notifyParamChanged(name, text, true);
+        notifyParamChanged(name, text, false);
     }
     notifyFpsChanged(m_pending.fps != old.fps ? m_pending.fps : 0.0,
                      m_pending.min != old.min ? m_pending.min : 0.0,
@@ -434,7 +439,8 @@ bool XEVDeviceUsb::UpdateConfig(bool force) {
     const FrameRates old = m_applied;
     if (result)
         m_applied = m_pending;
-    notifyRegistersChanged(written, m_appliedRegistry, true);
+    for (const auto& [name, text] : changedParamTexts(written, m_appliedRegistry))
+        notifyParamChanged(name, text, true);
     notifyFpsChanged(m_applied.fps != old.fps ? m_applied.fps : 0.0,
                      m_applied.min != old.min ? m_applied.min : 0.0,
                      m_applied.max != old.max ? m_applied.max : 0.0, false);

@@ -216,6 +216,7 @@ TEST(Exposure, ParsesTexts) {
         {"100.3ms", 100300}, {"100.3 ms", 100300}, {"100300 us", 100300}, {"0.1003s", 100300},
         {"100", 100},        {"5\265s", 5},        {"2e3ns", 2},          {"5 \t us", 5},
         {"1s", 1e6},         {"-5us", -5},         {"+.5us", 0.5},        {"7 ", 7},
+        {"5\xC2\xB5s", 5},
     };
     for (const auto& g : good)
         EXPECT_NEAR(g.value, param.strValueToValue(g.text), 1e-9) << g.text;

@@ -213,6 +213,47 @@ TEST(NumericParam, TextsToValues) {
     EXPECT_EQ(13, registry[0]) << "12.5 rounds half up to register 13";
 }
 
+TEST(NumericParam, TimesInAnotherTimeUnitAreConverted) {
+    // An exposure in microseconds, as the catalog declares it.
+    XEVNumericParam exposure("Exposure Time", 4, 0, 8, 100, 100);
+    exposure.setUnit("\265s");
+    const struct {
+        const char* text;
+        double microseconds;
+    } cases[] = {
+        {"2ms", 2000},       {"2 ms", 2000},      {"2.5ms", 2500},          {"25.6ms", 25600},
+        {"2000us", 2000},    {"2000\265s", 2000}, {"2000\xC2\xB5s", 2000},  {"0.0025s", 0.0025e6},
+        {"2500000ns", 2500}, {"2000", 2000},      {"2000 per frame", 2000}, {"-0,5ms", -500},
+    };
+    for (const auto& c : cases)
+        EXPECT_DOUBLE_EQ(c.microseconds, exposure.strValueToValue(c.text)) << c.text;
+    // Exact decimal shifts: the largest exposure is not pushed past its range.
+    uint8_t registry[16] = {};
+    exposure.setValue(std::string("25.6ms"), registry);
+    EXPECT_EQ(255, registry[4]);
+    EXPECT_EQ(2000.0, exposure.setValue(std::string("2ms"), registry));
+    EXPECT_EQ(19, registry[4]);
+
+    // A parameter whose unit is no time unit ignores the word, as before.
+    XEVNumericParam gain("Gain", 2, 0, 8, 0.25, 0);
+    EXPECT_DOUBLE_EQ(2.0, gain.strValueToValue("2ms"));
+    XEVNumericParam plain("Num", 0, 0, 8, 1, 0);
+    EXPECT_DOUBLE_EQ(2.0, plain.strValueToValue("2ms"));
+}
+
+TEST(NumericParam, ReportsItsRangeAndStep) {
+    XEVNumericParam offset("Offset", 3, 0, 8, 0.39, 0);
+    EXPECT_EQ("Numeric", offset.valueType());
+    EXPECT_DOUBLE_EQ(0.0, offset.minValue());
+    EXPECT_DOUBLE_EQ(255 * 0.39, offset.maxValue());
+    EXPECT_DOUBLE_EQ(0.39, offset.step());
+    XEVNumericParam column("First Column", 7, 0, 8, 4, 0);
+    column.setUserRange(8, 632);
+    EXPECT_EQ(8.0, column.minValue());
+    EXPECT_EQ(632.0, column.maxValue());
+    EXPECT_EQ(4.0, column.step());
+}
+
 TEST(NumericParam, MultipleAndRangeChecks) {
     XEVNumericParam two("Two", 5, 0, 8, 2, 0);
     uint8_t registry[16] = {};
@@ -423,13 +464,22 @@ TEST(MultiRangeParam, ParsingTexts) {
     const struct {
         const char* text;
         double value;
-    } good[] = {{"2ms", 2000}, {"500ns", 0.5}, {"30us", 30}, {"5\265s", 5}, {" +7us", 7}};
+    } good[] = {{"2ms", 2000},     {"500ns", 0.5},    {"30us", 30},     {"5\265s", 5},
+                {"5\xC2\xB5s", 5}, {" +7us", 7},      {"2000us", 2000}, {"0.002s", 2000},
+                {"0.5us", 0.5},    {"3,000ms", 3000}, {"40000ns", 40}};
     for (const auto& g : good)
         EXPECT_DOUBLE_EQ(g.value, param.strValueToValue(g.text)) << g.text;
 
     EXPECT_EQ("Error : For parameter 'Exposure Time', val(25us) not valid. Parameter must be a "
               "multiple of the step in the range.",
               messageOf([&] { param.strValueToValue("25us"); }));
+    // 2.5 ms lies between two steps of every unit.
+    EXPECT_EQ("Error : For parameter 'Exposure Time', val(2.5ms) not valid. Parameter must be a "
+              "multiple of the step in the range.",
+              messageOf([&] { param.strValueToValue("2.5ms"); }));
+    EXPECT_EQ("Error : For parameter 'Exposure Time', no valid unit found in val(5s). Valid "
+              "units are [ns,\265s,us,ms]",
+              messageOf([&] { param.strValueToValue("5s"); }));
     EXPECT_EQ("Error : For parameter 'Exposure Time', no valid unit found in val(12). Valid "
               "units are [ns,\265s,us,ms]",
               messageOf([&] { param.strValueToValue("12"); }));

@@ -1,5 +1,6 @@
 #include "UsbDeviceFixture.h"
 
+#include "XEVParam.h"
 #include "device/DeviceImpl.h"
 
 using namespace XEVTest;
@@ -310,9 +311,54 @@ TEST_F(UsbDeviceTest, FrameRateIsClampedToItsLimits) {
     EXPECT_TRUE(device->refreshFPS(1000.0));
     EXPECT_DOUBLE_EQ(device->fpsAsDouble(false), device->maxFpsAsDouble(false));
     EXPECT_FALSE(device->refreshFPS(device->fpsAsDouble(false)));
-    device->setFps(30.0, true);
+    EXPECT_DOUBLE_EQ(device->setFps(30, true), 30.0);
     EXPECT_DOUBLE_EQ(device->fpsAsDouble(true), 30.0);
     EXPECT_TRUE(log.has("fps 30.000000"));
+    // Clamped to the limits, and the caller sees the rate that results.
+    EXPECT_DOUBLE_EQ(device->setFps(5000.0, true), device->maxFpsAsDouble(true));
+    EXPECT_DOUBLE_EQ(device->fpsAsDouble(true), device->maxFpsAsDouble(true));
+    EXPECT_DOUBLE_EQ(device->setFps(0.5, false), device->minFpsAsDouble(false));
+}
+
+TEST_F(UsbDeviceTest, OneExposureTextMeansOneExposureOnEveryModel) {
+    // The Heron's exposure is numeric, the Kestrel's a table of ranges with
+    // its own grammar, the Lapwing's a multi-range field.
+    plug(heronUsb3());
+    plug(kestrelConfig());
+    plug(XEVUsbCameraConfig::forModel(UsbModel::Lapwing, UsbLink::USB3));
+    XEVManager* manager = XEVManager::getInstance();
+    for (unsigned n = 0; n < 3; ++n) {
+        XEVDevice* device = manager->openDevice(n, 0, 8);
+        SCOPED_TRACE(device->modelId());
+        for (const char* text : {"2ms", "2000us", "2000\265s", "2000\xC2\xB5s", "0.002s"}) {
+            // The first write to a Heron used to fail on its gated exposure,
+            // which shares the register.
+            EXPECT_EQ(messageOf([&] { device->setParamValueOf("Exposure Time", text, true); }),
+                      "<no exception>")
+                << text;
+            EXPECT_DOUBLE_EQ(device->paramValueOf("Exposure Time"), 2000.0) << text;
+            device->setParamValueOf("Exposure Time", "1ms", true);
+        }
+    }
+}
+
+TEST_F(UsbDeviceTest, IntegersAreValuesAndANullTextIsRefused) {
+    plug(heronUsb3());
+    XEVDeviceUsb* device = open();
+    device->setParamValueOf("Number of Column", 320u, false);
+    EXPECT_EQ(device->paramValueOf("Number of Column", false), 320.0);
+    device->setParamValueOf("First Column", 8, true);
+    EXPECT_EQ(device->paramValueOf("First Column"), 8.0);
+    device->setParamValueOf("First Column", 0); // no ambiguity with a text
+    EXPECT_EQ(device->paramValueOf("First Column"), 0.0);
+    const char* nothing = nullptr;
+    EXPECT_EQ(messageOf([&] { device->setParamValueOf("Gain", nothing); }),
+              "Error : For XEVDevice(Heron), param(Gain) cannot take a null text.");
+    const XEVParam* exposure = device->getParam("Exposure Time");
+    EXPECT_EQ(exposure->valueType(), "Numeric");
+    EXPECT_EQ(exposure->minValue(), 100.0);
+    EXPECT_EQ(exposure->maxValue(), 25600.0);
+    EXPECT_EQ(exposure->step(), 100.0);
 }
 
 TEST_F(UsbDeviceTest, FastestOpensWithoutThreadsOrWrites) {
