@@ -2,6 +2,7 @@
 
 #include "Gige/ByteOrder.h"
 #include "Gige/CmdHeader.h"
+#include "device/Diagnostics.h"
 
 #include <algorithm>
 #include <iostream>
@@ -31,7 +32,7 @@ uint16_t AckHeader::Id() const {
 }
 
 void AckHeader::PrintLine(const std::string& line) {
-    std::cout << line + '\n' << std::flush;
+    detail::diagnostic(detail::DiagnosticKind::Information, line);
 }
 
 bool AckHeader::CheckReceived(std::size_t received, std::size_t expected) {

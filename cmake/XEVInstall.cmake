@@ -1,5 +1,6 @@
-# Installation: the shared library, the public headers under
-# include/XEVLibrary, a CMake package and a pkg-config file.
+# Installation: the shared libraries (the library and its camera emulator),
+# the public headers under include/XEVLibrary, a CMake package and one
+# pkg-config module each.
 include(CMakePackageConfigHelpers)
 
 set(XEV_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/XEVLibrary)
@@ -32,7 +33,9 @@ install(FILES ${CMAKE_CURRENT_BINARY_DIR}/XEVLibraryConfig.cmake
 # The pkg-config file finds the prefix relative to itself, so that an
 # installed tree can be moved.
 file(RELATIVE_PATH XEV_PC_TO_PREFIX /prefix/${CMAKE_INSTALL_LIBDIR}/pkgconfig /prefix)
-configure_file(${CMAKE_CURRENT_SOURCE_DIR}/cmake/XEVLibrary.pc.in
-               ${CMAKE_CURRENT_BINARY_DIR}/XEVLibrary.pc @ONLY)
-install(FILES ${CMAKE_CURRENT_BINARY_DIR}/XEVLibrary.pc
-        DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+foreach(module IN LISTS XEV_INSTALL_TARGETS)
+    configure_file(${CMAKE_CURRENT_SOURCE_DIR}/cmake/${module}.pc.in
+                   ${CMAKE_CURRENT_BINARY_DIR}/${module}.pc @ONLY)
+    install(FILES ${CMAKE_CURRENT_BINARY_DIR}/${module}.pc
+            DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+endforeach()

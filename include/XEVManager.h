@@ -3,6 +3,7 @@
 #include <boost/thread/condition_variable.hpp>
 #include <boost/thread/mutex.hpp>
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -42,6 +43,14 @@ class XEVDeviceDescriptorUsb;
  * enumerate(), flushDevs(), flushEnumeration() and destroyInstance() are
  * refused there with an XEVException. Errors of every operation are
  * XEVExceptions.
+ *
+ * Diagnostics. The library reports what it meets on its own threads in
+ * single text lines: transfer faults and enumeration steps (": Invalid
+ * infoLine 0", "Receive Ko: Device disconnection") on standard output, errors
+ * that ended one of its threads on standard error. setDiagnosticsOutput()
+ * silences them or sends them all to one stream; setDiagnosticsHandler()
+ * hands them to the application. The environment variable XEV_LOG (quiet,
+ * stdout, stderr or default) sets the output before any code does.
  */
 class XEVManager {
 public:
@@ -56,6 +65,22 @@ public:
     static void destroyInstance();
     /// "2.4.0".
     static std::string getSDKVersion();
+
+    /// Where the library's diagnostic lines go.
+    enum class DiagnosticsOutput {
+        Default,        ///< information on standard output, errors on standard error
+        Quiet,          ///< nowhere
+        StandardOutput, ///< all on standard output
+        StandardError,  ///< all on standard error
+    };
+    /// Receives each diagnostic line, without line end, on the thread that
+    /// wrote it (several threads may call it at once). It must not change
+    /// the diagnostics settings.
+    using DiagnosticsHandler = std::function<void(const std::string& line)>;
+    static void setDiagnosticsOutput(DiagnosticsOutput output);
+    /// Sends every diagnostic line to @p handler instead of an output; an
+    /// empty handler goes back to the output.
+    static void setDiagnosticsHandler(DiagnosticsHandler handler);
     /// Gives the GigE camera of MAC address @p mac a static IP configuration.
     static bool forceIP(const char* mac, const char* ip, const char* mask, const char* gateway);
 

@@ -14,8 +14,10 @@ namespace XEVToolBox {
  *
  * A frame numbered n is written to <filePath>_<n, at least 4 digits><ext>,
  * for example /tmp/shot_0007.jpg. The extension is one of ".jpeg", ".jpg",
- * ".bmp" (a leading dot is added and case is ignored); JPEG files use the
- * given quality.
+ * ".bmp", ".png", ".tif" or ".tiff" (a leading dot is added and case is
+ * ignored); JPEG files use the given quality, which the others ignore. PNG
+ * and TIFF files keep 16-bit frames whole (raw camera frames); JPEG and BMP
+ * hold 8-bit frames.
  *
  * snap() may be called from any thread; each call saves exactly one later
  * frame. Requests still pending when reading starts are dropped. A file that

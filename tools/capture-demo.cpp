@@ -151,7 +151,7 @@ void writeNucMaps(const cv::Mat& low, const cv::Mat& high, const std::string& pa
 
 } // namespace
 
-int main(int argc, char** argv) {
+int run(int argc, char** argv) {
     const std::string output = argc > 1 ? argv[1] : "xev-output";
     std::filesystem::create_directories(output);
 
@@ -175,12 +175,13 @@ int main(int argc, char** argv) {
     }
 
     XEVDevice* camera = manager->openDevice(unsigned(kestrelNumber), 0, 8);
-    std::cout << "\n" << camera->manual() << "\n\n";
+    // The library writes the micro sign in Latin-1; terminals want UTF-8.
+    std::cout << "\n" << XEVParam::toUtf8(camera->manual()) << "\n\n";
     camera->setParamValueOf("Exposure Time", "2ms", true);
     camera->setFps(FrameRate, true);
-    std::cout << "Exposure time " << camera->paramStrValueOf("Exposure Time") << ", frame rate "
-              << camera->fpsAsDouble() << " fps (" << camera->minFps() << " to " << camera->maxFps()
-              << ")\n";
+    std::cout << "Exposure time " << XEVParam::toUtf8(camera->paramStrValueOf("Exposure Time"))
+              << ", frame rate " << camera->fpsAsDouble() << " fps (" << camera->minFps() << " to "
+              << camera->maxFps() << ")\n";
 
     // Two-point NUC from two flat fields.
     std::cout << "Calibrating the NUC from two flat fields...\n";
@@ -234,4 +235,13 @@ int main(int argc, char** argv) {
 
     XEVManager::destroyInstance();
     return completed && progress.m_frames.load() > 0 ? 0 : 1;
+}
+
+int main(int argc, char** argv) {
+    try {
+        return run(argc, argv);
+    } catch (const std::exception& error) {
+        std::cerr << "xev-capture-demo: " << XEVParam::toUtf8(error.what()) << "\n";
+        return 1;
+    }
 }

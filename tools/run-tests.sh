@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The whole test suite: installs what is missing, builds, runs the unit tests,
-# then the display tests under a virtual X server and the tests of the real
-# libusb path under umockdev.
+# the checks of the installed package and its examples, then the display
+# tests under a virtual X server and the tests of the real libusb path under
+# umockdev.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 tools/install-deps.sh
@@ -10,6 +11,7 @@ cmake --build --preset default
 cd build/default
 status=0
 ctest --output-on-failure -L '^unit$' -j2 || status=1
+ctest --output-on-failure -L '^package$' -j2 || status=1
 for label in display usb-real; do
     if ctest -N -L "^${label}\$" | grep -q 'Total Tests: [1-9]'; then
         ctest --output-on-failure -L "^${label}\$" || status=1

@@ -17,6 +17,7 @@
 #include "XEVManualAGC.h"
 #include "XEVNUC1Point.h"
 #include "XEVNUC2Points.h"
+#include "XEVParam.h"
 #include "XEVSyntheticScene.h"
 #include "XEVTimestamp.h"
 
@@ -310,7 +311,8 @@ int main(int argc, char** argv) {
     try {
         return run(argv[1]);
     } catch (const std::exception& error) {
-        std::fprintf(stderr, "xev-toolbox-gallery: %s\n", error.what());
+        std::fprintf(stderr, "xev-toolbox-gallery: %s\n",
+                     XEVLibrary::XEVParam::toUtf8(error.what()).c_str());
         return 1;
     }
 }

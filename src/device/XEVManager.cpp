@@ -6,6 +6,7 @@
 #include "XEVDeviceDescriptorUsb.h"
 #include "XEVDeviceUsb.h"
 #include "XEVException.h"
+#include "device/Diagnostics.h"
 #include "usb/XEVTransfert.h"
 
 #include <boost/asio/ip/address_v4.hpp>
@@ -126,7 +127,7 @@ void XEVManager::destroyInstance() {
 }
 
 std::string XEVManager::getSDKVersion() {
-    return "2.4.0";
+    return XEV_SDK_VERSION; // the project's version, given by the build
 }
 
 bool XEVManager::forceIP(const char*, const char*, const char*, const char*) {
@@ -350,7 +351,7 @@ void XEVManager::usbCameraLost(const XEVDeviceDescriptorUsb& descriptor) {
     try {
         manager->relayLoss(*device);
     } catch (const std::exception& error) {
-        std::printf("%s\n", error.what());
+        detail::diagnostic(detail::DiagnosticKind::Information, error.what());
     }
 }
 

@@ -3,6 +3,7 @@
 #include "XEVException.h"
 #include "XEVFilter.h"
 #include "XEVObserver.h"
+#include "device/Diagnostics.h"
 #include "pipeline/FrameFormat.h"
 
 #include <algorithm>
@@ -71,7 +72,8 @@ XEVFrameProducer::~XEVFrameProducer() {
         for (XEVObserver* observer : observers)
             observer->disconnect();
     } catch (const std::exception& error) {
-        std::fprintf(stderr, "XEVFrameProducer destroyed with an error: %s\n", error.what());
+        detail::diagnosticf(detail::DiagnosticKind::Error,
+                            "XEVFrameProducer destroyed with an error: %s", error.what());
     }
 }
 

@@ -2,6 +2,7 @@
 
 #include "XEVException.h"
 #include "XEVFrameProducer.h"
+#include "device/Diagnostics.h"
 #include "pipeline/ThreadPriority.h"
 
 #include <cstdio>
@@ -35,7 +36,8 @@ XEVObserver::~XEVObserver() {
         try {
             m_source->disconnectCaptureObserver(*this);
         } catch (const std::exception& error) {
-            std::fprintf(stderr, "XEVObserver destroyed while connected: %s\n", error.what());
+            detail::diagnosticf(detail::DiagnosticKind::Error,
+                                "XEVObserver destroyed while connected: %s", error.what());
         }
         m_source = nullptr;
     }
@@ -153,7 +155,8 @@ void* XEVObserver::_threadProc(void* observer) {
 
 void XEVObserver::recordError(std::exception_ptr error) {
     const std::string text = m_lastError.record(error);
-    std::fprintf(stderr, "XEVObserver reading thread stopped on error: %s\n", text.c_str());
+    detail::diagnosticf(detail::DiagnosticKind::Error,
+                        "XEVObserver reading thread stopped on error: %s", text.c_str());
 }
 
 void XEVObserver::emitDoneIfPending() {

@@ -1,6 +1,7 @@
 #include "toolbox/MultiPlayer.h"
 
 #include "XEVException.h"
+#include "device/Diagnostics.h"
 
 #include <opencv2/highgui.hpp>
 
@@ -212,9 +213,11 @@ void reportDisplayError(const char* action, const std::string& name) {
     try {
         throw;
     } catch (const std::exception& error) {
-        std::fprintf(stderr, "XEVPlayer(%s): %s failed: %s\n", name.c_str(), action, error.what());
+        detail::diagnosticf(detail::DiagnosticKind::Error, "XEVPlayer(%s): %s failed: %s",
+                            name.c_str(), action, error.what());
     } catch (...) {
-        std::fprintf(stderr, "XEVPlayer(%s): %s failed.\n", name.c_str(), action);
+        detail::diagnosticf(detail::DiagnosticKind::Error, "XEVPlayer(%s): %s failed.",
+                            name.c_str(), action);
     }
 }
 

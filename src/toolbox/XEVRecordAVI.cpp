@@ -1,6 +1,7 @@
 #include "XEVRecordAVI.h"
 
 #include "XEVException.h"
+#include "device/Diagnostics.h"
 
 #include <opencv2/videoio.hpp>
 
@@ -72,11 +73,12 @@ void XEVRecordAVI::onNewFrame(const cv::Mat& frame, const XEVFrameInfo& info) {
                 m_writer->write(*out);
             } else if (!m_mismatchReported) {
                 m_mismatchReported = true;
-                std::fprintf(stderr,
-                             "XEVRecordAVI(%s): frames of %dx%d with %d channel(s) do not fit the "
-                             "video of %dx%d with %d channel(s); they are not recorded.\n",
-                             m_filePath.c_str(), out->cols, out->rows, out->channels(),
-                             videoWidth(), videoHeight(), m_isColor ? 3 : 1);
+                detail::diagnosticf(detail::DiagnosticKind::Error,
+                                    "XEVRecordAVI(%s): frames of %dx%d with %d channel(s) do not "
+                                    "fit the video of %dx%d with %d channel(s); they are not "
+                                    "recorded.",
+                                    m_filePath.c_str(), out->cols, out->rows, out->channels(),
+                                    videoWidth(), videoHeight(), m_isColor ? 3 : 1);
             }
         }
     } catch (...) {

@@ -26,11 +26,13 @@ XEVSnapshot::XEVSnapshot(const std::string& filePath, const std::string& extensi
     std::string ext = (extension[0] == '.') ? extension : "." + extension;
     for (char& c : ext)
         c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    if (ext != ".jpeg" && ext != ".jpg" && ext != ".bmp")
-        XEVException::throwCriticalError(
-            "XEVSnapshot accept '.jpeg', '.jpg' or '.bmp' as file extension: '" + ext +
-            "' provided.");
-    if (ext != ".bmp") {
+    // PNG and TIFF keep 16-bit frames whole; JPEG and BMP hold 8 bits.
+    const bool jpeg = ext == ".jpeg" || ext == ".jpg";
+    if (!jpeg && ext != ".bmp" && ext != ".png" && ext != ".tif" && ext != ".tiff")
+        XEVException::throwCriticalError("XEVSnapshot accept '.jpeg', '.jpg', '.bmp', '.png', "
+                                         "'.tif' or '.tiff' as file extension: '" +
+                                         ext + "' provided.");
+    if (jpeg) {
         if (jpegQuality > 100)
             XEVException::throwCriticalError(
                 "XEVSnapshot: jpeg_quality must be in the range [0,100]. " +

@@ -8,6 +8,7 @@
 #include "XEVException.h"
 #include "XEVParam.h"
 #include "device/DeviceImpl.h"
+#include "device/Diagnostics.h"
 #include "usb/UsbSeam.h"
 #include "usb/XEVTransfert.h"
 
@@ -117,7 +118,8 @@ XEVDeviceUsb::~XEVDeviceUsb() {
         // Stop as Stop(false) would, also for a camera that is gone.
         endCapture(false);
     } catch (const std::exception& error) {
-        std::fprintf(stderr, "XEVDeviceUsb: stopping on destruction failed: %s\n", error.what());
+        detail::diagnosticf(detail::DiagnosticKind::Error,
+                            "XEVDeviceUsb: stopping on destruction failed: %s", error.what());
     }
     stopThreads();
     if (m_handle)
@@ -126,7 +128,8 @@ XEVDeviceUsb::~XEVDeviceUsb() {
     try {
         stopProduction(false);
     } catch (const std::exception& error) {
-        std::fprintf(stderr, "XEVDeviceUsb: stopping on destruction failed: %s\n", error.what());
+        detail::diagnosticf(detail::DiagnosticKind::Error,
+                            "XEVDeviceUsb: stopping on destruction failed: %s", error.what());
     }
 }
 

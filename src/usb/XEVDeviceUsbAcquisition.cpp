@@ -9,6 +9,7 @@
 #include "XEVObserver.h"
 #include "XEVParam.h"
 #include "device/DeviceImpl.h"
+#include "device/Diagnostics.h"
 #include "pipeline/ThreadPriority.h"
 #include "usb/UsbSeam.h"
 #include "usb/XEVTransfert.h"
@@ -220,13 +221,14 @@ void XEVDeviceUsb::capturing() {
             // Failed and empty reads.
             if (!received) {
                 if (length != -1)
-                    std::printf(": xfer failed %d\n", 0);
+                    detail::diagnosticf(detail::DiagnosticKind::Information, ": xfer failed %d", 0);
                 cancelWriting();
                 continue;
             }
             // A short read would leave part of the image from an older frame.
             if (length < neededBytes) {
-                std::printf(": short frame %lld\n", static_cast<long long>(length));
+                detail::diagnosticf(detail::DiagnosticKind::Information, ": short frame %lld",
+                                    static_cast<long long>(length));
                 cancelWriting();
                 continue;
             }
@@ -244,7 +246,8 @@ void XEVDeviceUsb::capturing() {
                     exposureWritten = m_exposureRegistersWritten;
                     m_exposureRegistersWritten = false;
                 }
-                std::printf(": Invalid infoLine %d\n", exposureWritten ? 1 : 0);
+                detail::diagnosticf(detail::DiagnosticKind::Information, ": Invalid infoLine %d",
+                                    exposureWritten ? 1 : 0);
                 cancelWriting();
                 if (!exposureWritten)
                     m_transfert->synchronize(m_handle.get(), true);
@@ -269,7 +272,8 @@ void XEVDeviceUsb::capturing() {
                     m_frameCount == 0 ? 1
                                       : framesBetween(previousCounter, counter, counterWrapsToZero);
                 if (sent == 0) {
-                    std::printf(": Repeated frame counter %u\n", unsigned(counter));
+                    detail::diagnosticf(detail::DiagnosticKind::Information,
+                                        ": Repeated frame counter %u", unsigned(counter));
                     cancelWriting();
                     continue;
                 }
@@ -334,12 +338,14 @@ void XEVDeviceUsb::failCapture(std::exception_ptr error) {
     // Nothing from the camera or the pipeline may end the process: the
     // capture ends, the thread waits for the next one.
     const std::string text = m_lastError.record(error);
-    std::fprintf(stderr, "XEVDeviceUsb capture stopped on error: %s\n", text.c_str());
+    detail::diagnosticf(detail::DiagnosticKind::Error, "XEVDeviceUsb capture stopped on error: %s",
+                        text.c_str());
     try {
         endCapture(false);
     } catch (...) {
         const std::string consequence = XEVErrorRecord::describe(std::current_exception());
-        std::fprintf(stderr, "XEVDeviceUsb capture did not end cleanly: %s\n", consequence.c_str());
+        detail::diagnosticf(detail::DiagnosticKind::Error,
+                            "XEVDeviceUsb capture did not end cleanly: %s", consequence.c_str());
     }
 }
 
@@ -607,12 +613,13 @@ void XEVDeviceUsb::signalDeviceDisconnected() {
                                  "from a frame callback of the device.",
                                  modelId().c_str());
     m_connected.store(false);
-    std::printf("signalDeviceDisconnected\n");
+    detail::diagnostic(detail::DiagnosticKind::Information, "signalDeviceDisconnected");
     try {
         endCapture(false);
     } catch (const std::exception& error) {
-        std::fprintf(stderr, "XEVDeviceUsb: ending the capture of a lost camera failed: %s\n",
-                     error.what());
+        detail::diagnosticf(detail::DiagnosticKind::Error,
+                            "XEVDeviceUsb: ending the capture of a lost camera failed: %s",
+                            error.what());
     }
     XEVDevice::signalDeviceDisconnected();
 }

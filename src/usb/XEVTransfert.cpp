@@ -3,6 +3,7 @@
 #include "XEVCatalog.h"
 #include "XEVDeviceDescriptorUsb.h"
 #include "XEVException.h"
+#include "device/Diagnostics.h"
 #include "pipeline/FrameFormat.h"
 #include "usb/UsbSeam.h"
 
@@ -231,8 +232,7 @@ bool XEVTransfert::transfertFrame(const XEVDeviceDescriptorUsb& descriptor, UsbD
 }
 
 void XEVTransfert::reportDisconnection(const XEVDeviceDescriptorUsb& descriptor) {
-    std::printf("Receive Ko: Device disconnection\n");
-    std::fflush(stdout);
+    detail::diagnostic(detail::DiagnosticKind::Information, "Receive Ko: Device disconnection");
     DisconnectionHandler handler;
     {
         std::lock_guard<std::mutex> guard(handlerLock);
@@ -249,8 +249,9 @@ bool XEVTransfert::autoRecognition(UsbDeviceHandle* handle, XEVDeviceDescriptorU
     // and the resets would disturb that program.
     const int claimed = handle->claimInterface(0);
     if (claimed != UsbError::Success) {
-        std::printf("Camera {%s} not identified: interface 0 cannot be claimed (%s)\n",
-                    descriptor.toString().c_str(), usbFailureCause(claimed).c_str());
+        detail::diagnosticf(detail::DiagnosticKind::Information,
+                            "Camera {%s} not identified: interface 0 cannot be claimed (%s)",
+                            descriptor.toString().c_str(), usbFailureCause(claimed).c_str());
         return false;
     }
     vendorRequest(handle, RequestLineFormat, 0);
@@ -302,22 +303,26 @@ bool XEVTransfert::autoRecognition(UsbDeviceHandle* handle, XEVDeviceDescriptorU
 }
 
 int XEVTransfert::deviceCount() {
-    std::printf("XEVTransfert::deviceCount() not implemented\n");
+    detail::diagnostic(detail::DiagnosticKind::Information,
+                       "XEVTransfert::deviceCount() not implemented");
     return 0;
 }
 
 int XEVTransfert::getProductID() {
-    std::printf("XEVTransfert::getProductID() not implemented\n");
+    detail::diagnostic(detail::DiagnosticKind::Information,
+                       "XEVTransfert::getProductID() not implemented");
     return 0;
 }
 
 int XEVTransfert::getVendorID() {
-    std::printf("XEVTransfert::getVendorID() not implemented\n");
+    detail::diagnostic(detail::DiagnosticKind::Information,
+                       "XEVTransfert::getVendorID() not implemented");
     return 0;
 }
 
 int XEVTransfert::getFX3Device() {
-    std::printf("XEVTransfert::getFX3Device() not implemented\n");
+    detail::diagnostic(detail::DiagnosticKind::Information,
+                       "XEVTransfert::getFX3Device() not implemented");
     return 0;
 }
 
@@ -347,7 +352,9 @@ void enumerateUsbCameras(std::vector<std::unique_ptr<XEVDeviceDescriptorUsb>>& d
             info.bcdUSB > 0x02FF ? USB3 : USB2, uint8_t(i));
         std::unique_ptr<UsbDeviceHandle> handle;
         if (device->open(handle) != UsbError::Success || !handle) {
-            std::printf("USB camera at %s cannot be opened: skipped\n", device->location().c_str());
+            detail::diagnosticf(detail::DiagnosticKind::Information,
+                                "USB camera at %s cannot be opened: skipped",
+                                device->location().c_str());
             continue;
         }
         unsigned char text[512];
@@ -376,14 +383,16 @@ void enumerateUsbCameras(std::vector<std::unique_ptr<XEVDeviceDescriptorUsb>>& d
         descriptor->setUsbDevice(device);
         descriptors.push_back(std::move(descriptor));
         if (!wellFormed) {
-            std::printf("USB camera at %s: malformed bridge firmware \"%s\": listed unidentified\n",
-                        device->location().c_str(), serial.c_str());
+            detail::diagnosticf(detail::DiagnosticKind::Information,
+                                "USB camera at %s: malformed bridge firmware \"%s\": listed "
+                                "unidentified",
+                                device->location().c_str(), serial.c_str());
         } else {
             try {
                 transfer.autoRecognition(handle.get(), *descriptors.back());
             } catch (const XEVException& error) {
                 // An unknown model stays listed, unidentified; the others are still found.
-                std::printf("%s\n", error.what());
+                detail::diagnostic(detail::DiagnosticKind::Information, error.what());
             }
         }
         transfer.close(*descriptors.back(), std::move(handle));

@@ -1,5 +1,5 @@
 #include "Gige/DeviceInfo.h"
-#include "CoutCapture.h"
+#include "DiagnosticsCapture.h"
 #include "Gige/CmdHeader.h"
 
 #include <gtest/gtest.h>
@@ -194,7 +194,7 @@ TEST_P(DiscoveryAckValidation, OutcomeAndMessage) {
     put(packet, 6, {uint8_t(c.ackId >> 8), uint8_t(c.ackId)});
     packet.resize(c.received);
     const DeviceInfo info(packet.data(), packet.size());
-    CoutCapture capture;
+    XEVTest::DiagnosticsCapture capture;
     EXPECT_EQ(info.Valid(discovery), c.valid);
     EXPECT_EQ(capture.text(), c.output);
 }

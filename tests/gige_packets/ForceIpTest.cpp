@@ -1,4 +1,4 @@
-#include "CoutCapture.h"
+#include "DiagnosticsCapture.h"
 #include "Gige/CmdHeader.h"
 #include "Gige/ForceIpAck.h"
 #include "Gige/ForceIpCmd.h"
@@ -107,7 +107,7 @@ TEST_P(ForceIpAckValidation, OutcomeAndMessage) {
     CmdHeader::lastReqId = 0x0104;
     const CmdHeader command(Gvcp::CmdForceIp, Gvcp::FlagBroadcastAck, 56); // id 0x0105 = 261
     const ForceIpAck ack(c.bytes.data(), c.bytes.size());
-    CoutCapture capture;
+    XEVTest::DiagnosticsCapture capture;
     EXPECT_EQ(ack.Valid(command), c.valid);
     EXPECT_EQ(capture.text(), c.output);
 }

@@ -241,6 +241,12 @@ TEST(NumericParam, TimesInAnotherTimeUnitAreConverted) {
     EXPECT_DOUBLE_EQ(2.0, plain.strValueToValue("2ms"));
 }
 
+TEST(ParamBase, TextsConvertToUtf8ForPrinting) {
+    EXPECT_EQ(XEVParam::toUtf8("2000\265s"), "2000\xC2\xB5s");
+    EXPECT_EQ(XEVParam::toUtf8("\265s, \xC2\xB5s and us"), "\xC2\xB5s, \xC2\xB5s and us");
+    EXPECT_EQ(XEVParam::toUtf8("plain"), "plain");
+}
+
 TEST(NumericParam, ReportsItsRangeAndStep) {
     XEVNumericParam offset("Offset", 3, 0, 8, 0.39, 0);
     EXPECT_EQ("Numeric", offset.valueType());

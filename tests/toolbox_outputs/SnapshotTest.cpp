@@ -56,8 +56,8 @@ TEST(Snapshot, ConstructionRefusalsComeInOrder) {
         "CriticalError : XEVSnapshot: file_path and extension params cannot be empty.";
     const std::string slash = "CriticalError : XEVSnapshot: file_path must end with the prefix of "
                               "the filename.\nRefer documentation.";
-    const std::string png = "CriticalError : XEVSnapshot accept '.jpeg', '.jpg' or '.bmp' as file "
-                            "extension: '.png' provided.";
+    const std::string gif = "CriticalError : XEVSnapshot accept '.jpeg', '.jpg', '.bmp', '.png', "
+                            "'.tif' or '.tiff' as file extension: '.gif' provided.";
     const std::string quality =
         "CriticalError : XEVSnapshot: jpeg_quality must be in the range [0,100]. 101 provided.";
     struct Case {
@@ -69,13 +69,13 @@ TEST(Snapshot, ConstructionRefusalsComeInOrder) {
         {"", "jpg", 90, empty},
         {"/tmp/shot", "", 90, empty},
         {"/tmp/", "", 101, empty},
-        {"/tmp/", "png", 101, slash},
+        {"/tmp/", "gif", 101, slash},
         {"C:\\shots\\", "jpg", 90, slash},
-        {"/nonexistent-xev/shot", "png", 101, png},
-        {"/tmp/shot", ".PNG", 90, png},
-        {"/tmp/shot", "tiff", 90,
-         "CriticalError : XEVSnapshot accept '.jpeg', '.jpg' or '.bmp' as file extension: '.tiff' "
-         "provided."},
+        {"/nonexistent-xev/shot", "gif", 101, gif},
+        {"/tmp/shot", ".GIF", 90, gif},
+        {"/tmp/shot", "tga", 90,
+         "CriticalError : XEVSnapshot accept '.jpeg', '.jpg', '.bmp', '.png', '.tif' or '.tiff' "
+         "as file extension: '.tga' provided."},
         {"/nonexistent-xev/shot", "JPG", 101, quality},
         {"/tmp/shot", ".jpeg", 4294967295u,
          "CriticalError : XEVSnapshot: jpeg_quality must be in the range [0,100]. 4294967295 "
@@ -89,10 +89,33 @@ TEST(Snapshot, ConstructionRefusalsComeInOrder) {
         SCOPED_TRACE(c.path + " " + c.extension);
         EXPECT_EQ(refusal(c.path, c.extension, c.quality), c.message);
     }
-    // Accepted: bmp ignores the quality; a bare name is in the current directory.
+    // Accepted: bmp, png and tiff ignore the quality; a bare name is in the
+    // current directory.
     EXPECT_EQ(refusal(dir.path() + "/shot", "BMP", 500), "");
+    EXPECT_EQ(refusal(dir.path() + "/shot", ".PNG", 500), "");
+    EXPECT_EQ(refusal(dir.path() + "/shot", "tif", 500), "");
+    EXPECT_EQ(refusal(dir.path() + "/shot", "tiff", 0), "");
     EXPECT_EQ(refusal(dir.path() + "/shot", "jpeg", 0), "");
     EXPECT_EQ(refusal("shot", "jpg", 100), "");
+}
+
+TEST(Snapshot, PngAndTiffKeepSixteenBitFramesWhole) {
+    TempDir dir;
+    for (const char* extension : {"png", "tiff"}) {
+        SCOPED_TRACE(extension);
+        CountingSnapshot snapshot(dir.path() + "/raw", extension, 0);
+        XEVFrameProducer source(4);
+        source << snapshot;
+        ProductionGuard running(source);
+        snapshot.snap();
+        cv::Mat frame(24, 32, CV_16UC1);
+        cv::randu(frame, 0, 16384); // 14-bit camera values
+        writeFrame(source, frame, 3);
+        ASSERT_TRUE(XEVTest::waitUntil([&] { return snapshot.handled.load() == 1; }));
+        const cv::Mat saved = cv::imread(snapshot.fileNameFor(3), cv::IMREAD_UNCHANGED);
+        ASSERT_EQ(saved.type(), CV_16UC1);
+        EXPECT_EQ(cv::norm(saved, frame, cv::NORM_INF), 0);
+    }
 }
 
 TEST(Snapshot, FileNamesPadTheFrameNumberToFourDigits) {

@@ -9,6 +9,7 @@ using namespace XEVTest;
 TEST_F(UsbDeviceTest, ManagerWithoutCameras) {
     XEVManager* manager = XEVManager::getInstance();
     EXPECT_EQ(XEVManager::getSDKVersion(), "2.4.0");
+    EXPECT_EQ(XEVManager::getSDKVersion(), XEV_TEST_PROJECT_VERSION); // one version, CMake's
     EXPECT_EQ(manager->deviceCount(), 0u);
     EXPECT_EQ(messageOf([&] { manager->openOneDevice(0, 8); }), "Error : No device connected.");
     EXPECT_EQ(messageOf([&] { manager->openDevice(0, 0, 8); }),

@@ -1,35 +1,39 @@
-// A minimal application built against the installed library.
+// A small application built against the installed library and its emulator,
+// as a user builds one: with CMake or with pkg-config.
 #include <XEVLibrary.h>
+#include <XEVUsbCameraEmulator.h>
 
 #include <atomic>
-#include <chrono>
+#include <filesystem>
 #include <iostream>
-#include <thread>
 
 namespace {
 
 class Counter : public XEVLibrary::XEVObserver {
 public:
-    void onNewFrame(const cv::Mat&, const XEVLibrary::XEVFrameInfo&) override { ++frames; }
+    void onNewFrame(const cv::Mat& frame, const XEVLibrary::XEVFrameInfo&) override {
+        if (!frame.empty())
+            ++frames;
+    }
     std::atomic<int> frames{0};
 };
 
 } // namespace
 
 int main() {
-    XEVLibrary::XEVFrameProducer producer(4);
+    using namespace XEVLibrary;
+    // C++17 in the application's own code: the package asks for it.
+    if (std::filesystem::temp_directory_path().empty())
+        return 2;
+    XEVManager::setDiagnosticsOutput(XEVManager::DiagnosticsOutput::Quiet);
+    Emulator::XEVUsbEmulatedBus bus;
+    bus.plug(Emulator::XEVUsbCameraConfig::forModel(Emulator::UsbModel::Heron));
+    XEVDevice* camera = XEVManager::getInstance()->openDevice(0, 0, 8);
     Counter counter;
-    producer << counter;
-    producer.ensureFrameFormat(8, 8, CV_16UC1, 0);
-    producer.startProduction();
-    for (int i = 0; i < 3; ++i) {
-        producer.lockFrameForWrite()->setTo(i);
-        producer.unlockFrameForWrite(XEVLibrary::XEVFrameInfo());
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-        while (counter.frames.load() <= i && std::chrono::steady_clock::now() < deadline)
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    producer.stopProduction(false);
+    *camera << counter;
+    camera->captureNFrames(3);
+    const bool complete = camera->waitEndCapture(10000);
+    XEVManager::destroyInstance();
     std::cout << "consumer received " << counter.frames.load() << " frames" << std::endl;
-    return counter.frames.load() == 3 ? 0 : 1;
+    return complete && counter.frames.load() == 3 ? 0 : 1;
 }
