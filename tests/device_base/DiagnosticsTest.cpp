@@ -22,6 +22,9 @@ struct Streams {
     std::string out, err;
 };
 
+const std::string Info = ": Invalid infoLine 0\n";
+const std::string Error = "stopped on error: gone\n";
+
 Streams written() {
     CaptureStdout();
     CaptureStderr();
@@ -39,6 +42,11 @@ protected:
         unsetenv("XEV_LOG");
         detail::resetDiagnostics();
     }
+    void expectWritten(const std::string& out, const std::string& err, const std::string& when) {
+        const Streams s = written();
+        EXPECT_EQ(s.out, out) << when;
+        EXPECT_EQ(s.err, err) << when;
+    }
 };
 
 } // namespace
@@ -46,51 +54,36 @@ protected:
 TEST_F(Diagnostics, GoWhereTheApplicationSays) {
     unsetenv("XEV_LOG");
     detail::resetDiagnostics();
-    Streams s = written(); // as always: information out, errors err
-    EXPECT_EQ(s.out, ": Invalid infoLine 0\n");
-    EXPECT_EQ(s.err, "stopped on error: gone\n");
-
+    expectWritten(Info, Error, "by default");
     XEVManager::setDiagnosticsOutput(XEVManager::DiagnosticsOutput::Quiet);
-    s = written();
-    EXPECT_EQ(s.out + s.err, "");
+    expectWritten("", "", "quiet");
     XEVManager::setDiagnosticsOutput(XEVManager::DiagnosticsOutput::StandardError);
-    s = written();
-    EXPECT_EQ(s.out, "");
-    EXPECT_EQ(s.err, ": Invalid infoLine 0\nstopped on error: gone\n");
+    expectWritten("", Info + Error, "standard error");
     XEVManager::setDiagnosticsOutput(XEVManager::DiagnosticsOutput::StandardOutput);
-    s = written();
-    EXPECT_EQ(s.out, ": Invalid infoLine 0\nstopped on error: gone\n");
-    EXPECT_EQ(s.err, "");
-
+    expectWritten(Info + Error, "", "standard output");
     {
         XEVTest::DiagnosticsCapture capture; // a handler takes them all
-        s = written();
-        EXPECT_EQ(s.out + s.err, "");
+        expectWritten("", "", "handler");
         // A diagnostic of the library itself goes the same way.
         XEVTransfert().deviceCount();
-        EXPECT_EQ(capture.text(), ": Invalid infoLine 0\nstopped on error: gone\n"
-                                  "XEVTransfert::deviceCount() not implemented\n");
+        EXPECT_EQ(capture.text(), Info + Error + "XEVTransfert::deviceCount() not implemented\n");
     }
-    s = written(); // the output set before the handler
-    EXPECT_EQ(s.out, ": Invalid infoLine 0\nstopped on error: gone\n");
+    expectWritten(Info + Error, "", "the output set before the handler");
 }
 
 TEST_F(Diagnostics, TheEnvironmentChoosesTheOutputFirst) {
-    for (const char* value : {"quiet", "stdout", "stderr", "default", "nonsense"}) {
-        setenv("XEV_LOG", value, 1);
+    struct Case {
+        const char* value;
+        std::string out, err;
+    };
+    const Case cases[] = {{"quiet", "", ""},
+                          {"stdout", Info + Error, ""},
+                          {"stderr", "", Info + Error},
+                          {"default", Info, Error},
+                          {"nonsense", Info, Error}};
+    for (const Case& c : cases) {
+        setenv("XEV_LOG", c.value, 1);
         detail::resetDiagnostics();
-        const Streams s = written();
-        const std::string both = ": Invalid infoLine 0\nstopped on error: gone\n";
-        const std::string expected = value;
-        if (expected == "quiet") {
-            EXPECT_EQ(s.out + s.err, "");
-        } else if (expected == "stdout") {
-            EXPECT_EQ(s.out, both);
-        } else if (expected == "stderr") {
-            EXPECT_EQ(s.err, both);
-        } else {
-            EXPECT_EQ(s.out, ": Invalid infoLine 0\n") << value;
-            EXPECT_EQ(s.err, "stopped on error: gone\n") << value;
-        }
+        expectWritten(c.out, c.err, c.value);
     }
 }

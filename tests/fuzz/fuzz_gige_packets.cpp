@@ -9,41 +9,40 @@
 #include "Gige/ImageLeader.h"
 #include "Gige/PacketHeader.h"
 #include "XEVException.h"
+#include "XEVManager.h"
 
 #include <algorithm>
-#include <cstddef>
 #include <cstdint>
-#include <iostream>
-#include <sstream>
-#include <streambuf>
+#include <ostream>
 #include <string>
 
 namespace {
 
-// Validation prints its reasons; keep them out of the fuzzer's output.
-class NullBuffer : public std::streambuf {
-protected:
-    int overflow(int c) override { return c; }
-};
-
-NullBuffer nullBuffer;
-std::ostream nullStream(&nullBuffer);
+// Dumps go to a stream without a buffer, which drops what it is given.
+std::ostream nullStream(nullptr);
 
 volatile uint64_t sink;
 
-void Consume(uint64_t value) {
+void Take(uint64_t value) {
     sink = sink + value;
 }
 
-void Consume(const std::string& text) {
+void Take(const std::string& text) {
     for (char c : text)
         sink = sink + static_cast<unsigned char>(c);
+}
+
+/// Every value read, so that no decoding is optimised away.
+template <typename... Values>
+void Consume(const Values&... values) {
+    (Take(values), ...);
 }
 
 } // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    std::cout.rdbuf(&nullBuffer);
+    // Validation reports why it refuses; read those lines instead of printing them.
+    XEVLibrary::XEVManager::setDiagnosticsHandler([](const std::string& line) { Take(line); });
     return 0;
 }
 
@@ -52,60 +51,44 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const CmdHeader discovery(Gvcp::CmdDiscovery, Gvcp::FlagBroadcastAck, 0);
 
     DeviceInfo info(data, size);
-    Consume(info.Valid(discovery));
-    Consume(info.Status() + info.Answer() + info.DataBytes() + info.Id() + info.DeviceMode());
-    Consume(info.MacAddressHigh() + info.MacAddressLow() + info.IpConfigOptions() +
-            info.IpConfigCurrent() + info.CurrentIp() + info.CurrentSubnetMask() +
-            info.DefaultGateway());
-    Consume(info.SpecVersion());
-    Consume(info.MacAddress());
-    Consume(info.ManufacturerName());
-    Consume(info.ModelName());
-    Consume(info.DeviceVersion());
-    Consume(info.ManufacturerSpecificInformation());
-    Consume(info.SerialNumber());
-    Consume(info.UserDefinedName());
-    Consume(IsXEVCamera(info));
+    Consume(info.Valid(discovery), info.Status(), info.Answer(), info.DataBytes(), info.Id(),
+            info.DeviceMode(), info.MacAddressHigh(), info.MacAddressLow(), info.IpConfigOptions(),
+            info.IpConfigCurrent(), info.CurrentIp(), info.CurrentSubnetMask(),
+            info.DefaultGateway(), info.SpecVersion(), info.MacAddress(), info.ManufacturerName(),
+            info.ModelName(), info.DeviceVersion(), info.ManufacturerSpecificInformation(),
+            info.SerialNumber(), info.UserDefinedName(), IsXEVCamera(info));
     std::ostringstream dump;
     info.Dump(dump);
     info.DumpRaw(dump, size + 16);
     Consume(dump.str());
 
     DeviceInfo inPlace;
-    const size_t received = size < DeviceInfo::WireSize ? size : DeviceInfo::WireSize;
-    std::copy_n(data, received, inPlace.ReceiveBuffer());
+    std::copy_n(data, std::min(size, DeviceInfo::WireSize), inPlace.ReceiveBuffer());
     inPlace.SetReceivedLength(size);
-    DeviceInfo copy(inPlace);
-    Consume(copy.SerialNumber());
-    Consume(copy.Valid(discovery));
+    const DeviceInfo copy(inPlace);
+    Consume(copy.SerialNumber(), copy.Valid(discovery));
 
     const CmdHeader decoded = CmdHeader::Decode(data, size);
-    Consume(decoded.Magic() + decoded.Flag() + decoded.CommandId() + decoded.Length() +
-            decoded.Id());
-
+    Consume(decoded.Magic(), decoded.Flag(), decoded.CommandId(), decoded.Length(), decoded.Id());
     const AckHeader ack(data, size);
-    Consume(ack.Status() + ack.Answer() + ack.Length() + ack.Id() + ack.Complete());
-    const ForceIpAck forceIpAck(data, size);
-    Consume(forceIpAck.Valid(discovery));
+    Consume(ack.Status(), ack.Answer(), ack.Length(), ack.Id(), ack.Complete(),
+            ForceIpAck(data, size).Valid(discovery));
 
     const PacketHeader header(data, size);
-    Consume(header.Status() + header.BlockId() + header.ExtendedId() + header.Format() +
+    Consume(header.Status(), header.BlockId(), header.ExtendedId(), header.Format(),
             header.PacketId());
     header.Dump(nullStream);
     const PacketHeaderExtension extension(data, size);
-    Consume(extension.Status() + extension.Flags() + extension.BlockId64() +
-            extension.PacketId32() + extension.Format());
+    Consume(extension.Status(), extension.Flags(), extension.BlockId64(), extension.PacketId32(),
+            extension.Format());
     extension.Dump(nullStream);
-
     const ImageLeader leader(data, size);
-    Consume(leader.DataOffset() + leader.Complete() + leader.PayloadType() + leader.Timestamp() +
-            leader.PixelFormat() + leader.EffectiveBitsPerPixel() + leader.Width() +
-            leader.Height());
+    Consume(leader.DataOffset(), leader.Complete(), leader.PayloadType(), leader.Timestamp(),
+            leader.PixelFormat(), leader.EffectiveBitsPerPixel(), leader.Width(), leader.Height());
 
     // The FORCEIP texts: four fields separated by zero bytes.
     std::string fields[4];
-    size_t field = 0;
-    for (size_t i = 0; i < size && field < 4; ++i) {
+    for (size_t i = 0, field = 0; i < size && field < 4; ++i) {
         if (data[i] == 0)
             ++field;
         else
@@ -113,7 +96,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     try {
         const ForceIpCmd command(fields[0], fields[1], fields[2], fields[3]);
-        Consume(command.MacAddressHigh() + command.MacAddressLow() + command.StaticIp());
+        Consume(command.MacAddressHigh(), command.MacAddressLow(), command.StaticIp());
         command.Dump(nullStream);
     } catch (const XEVException& error) {
         Consume(std::string(error.what()));

@@ -1,17 +1,22 @@
 #include "ParamsTestUtil.h"
-#include "TestDescriptor.h"
 
-#include "XEVCatalog.h"
-#include "XEVModelConfiguration.h"
+#include "XEVDeviceDescriptor.h"
+#include "XEVException.h"
+#include "XEVNumericParam.h"
 
 #include <cstdio>
-#include <set>
+#include <cstring>
+#include <fstream>
+#include <sstream>
 
 using namespace XEVLibrary;
-using XEVTest::messageOf;
-using XEVTest::TestDescriptor;
+using namespace XEVTest;
 
 namespace {
+
+const XEVModelConfiguration& model(unsigned index) {
+    return *XEVCatalog::getInstance()->getModelConfiguration(index);
+}
 
 std::string hex(const uint8_t* bytes) {
     std::string text;
@@ -23,195 +28,135 @@ std::string hex(const uint8_t* bytes) {
     return text;
 }
 
-class CatalogTest : public ::testing::Test {
+std::vector<std::string> linesOf(std::istream&& in) {
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    return lines;
+}
+
+/// A descriptor with plain fields, for compatibility and selection tests.
+class TestDescriptor : public XEVDeviceDescriptor {
+public:
+    TestDescriptor(ConnectorType type, std::string model, uint32_t serial = 0, uint8_t number = 0)
+        : m_type(type), m_model(std::move(model)), m_serial(serial), m_number(number) {}
+
+    /// Makes the numeric serial number fail, as a GigE descriptor does.
+    bool refuseSerial = false;
+
 protected:
-    void SetUp() override { catalog = XEVCatalog::getInstance(); }
-    const XEVModelConfiguration& config(unsigned index) {
-        return *catalog->getModelConfiguration(index);
+    ConnectorType GetConnectorType() const override { return m_type; }
+    uint8_t ConnectorNumber() const override { return m_number; }
+    std::string GetModelId() const override { return m_model; }
+    uint16_t FirmwareVersion() const override { return 0; }
+    std::string StrFirmwareVersion() const override { return "0"; }
+    uint32_t GetSerialNumber() const override {
+        if (refuseSerial)
+            XEVException::throwError("no numeric serial");
+        return m_serial;
     }
-    std::vector<std::string> names(unsigned index) {
-        std::vector<std::string> result;
-        for (const XEVParam* param : config(index))
-            result.push_back(param->name());
-        return result;
-    }
-    XEVCatalog* catalog = nullptr;
+    std::string GetStrSerialNumber() const override { return std::to_string(m_serial); }
+    uint32_t Flags() const override { return XEVCatalog::FLAG_INFO_LINE; }
+    void ConnectorNumber(unsigned int) override {}
+    void SetModelId(const std::string&) override {}
+    void FirmwareVersion(const unsigned short&) override {}
+    void SetSerialNumber(const unsigned int&) override {}
+    void Flags(unsigned int) override {}
+    std::string ToString() const override { return "Test[" + m_model + "]"; }
+
+private:
+    ConnectorType m_type;
+    std::string m_model;
+    uint32_t m_serial;
+    uint8_t m_number;
 };
 
-/// Accepts every configuration of one model id, whatever its connector.
-class AnyConnectorDescriptor : public TestDescriptor {
-public:
-    explicit AnyConnectorDescriptor(const std::string& model) : TestDescriptor(USB3, model) {}
-
-protected:
-    bool IsCompatibleWith(const XEVModelConfiguration& c) const override {
-        return c.modelId() == GetModelId();
-    }
+struct WideConfiguration : XEVModelConfiguration {
+    WideConfiguration() : XEVModelConfiguration(USB3, "Wide", 1, 2) {}
+    uint32_t Width() const override { return 70000; }
 };
 
 } // namespace
 
-TEST_F(CatalogTest, ModelsInCatalogOrder) {
-    const struct {
-        const char* id;
-        ConnectorType connector;
-        unsigned width, height;
-        std::size_t params;
-    } models[] = {
-        {"Auklet", USB2, 320, 256, 11},        {"Bittern", USB2, 768, 576, 11},
-        {"Fulmar", USB2, 768, 576, 11},        {"Heron", USB2, 640, 512, 13},
-        {"Ibis", USB2, 640, 512, 15},          {"Jacana", USB2, 320, 256, 13},
-        {"Lapwing", USB2, 640, 480, 10},       {"Dunlin", USB3, 1280, 720, 11},
-        {"Curlew", USB3, 1280, 1024, 12},      {"Gannet_HD", USB3, 1280, 1024, 11},
-        {"Gannet_BIN", USB3, 640, 512, 11},    {"Gannet_ZOOM", USB3, 640, 480, 11},
-        {"Heron", USB3, 640, 512, 13},         {"Ibis", USB3, 640, 512, 17},
-        {"Lapwing", USB3, 648, 488, 10},       {"Merlin", USB3, 1288, 1032, 10},
-        {"Kestrel", USB3, 640, 512, 17},       {"Egret", USB3, 320, 256, 13},
-        {"CurlewcGigE", GIGE, 1280, 1024, 0},  {"CurlewGigE", GIGE, 1280, 1024, 0},
-        {"FulmarGigE", GIGE, 768, 576, 0},     {"HeronGigE", GIGE, 640, 512, 0},
-        {"HeronGigE-SPOT", GIGE, 640, 512, 0}, {"Jacana", USB3, 320, 256, 13},
-        {"KestrelGigE", GIGE, 640, 512, 0},
+// Every model's manual, in catalog order, against golden/manuals.txt, a text
+// reviewed by hand (micro sign in UTF-8, as XEVParam::toUtf8 writes it).
+TEST(Catalog, ManualOfEveryModel) {
+    const std::string path = XEV_TEST_SOURCE_DIR "/tests/params/golden/manuals.txt";
+    const std::vector<std::string> golden = linesOf(std::ifstream(path));
+    ASSERT_FALSE(golden.empty()) << path << " cannot be read";
+    std::ostringstream produced;
+    for (unsigned i = 0; i < XEVCatalog::getInstance()->modelCount(); ++i) {
+        for (const XEVParam* param : model(i)) // the manual walks every parameter
+            ASSERT_LT(walk(*param).size(), 100000u) << param->name() << " walks without end";
+        produced << XEVParam::toUtf8(model(i).manual()) << '\n';
+    }
+    const std::vector<std::string> lines = linesOf(std::istringstream(produced.str()));
+    std::size_t i = 0;
+    while (i < golden.size() && i < lines.size() && golden[i] == lines[i])
+        ++i;
+    EXPECT_TRUE(i == golden.size() && i == lines.size())
+        << "first difference at line " << i + 1 << " of " << path
+        << "\n  expected: " << (i < golden.size() ? golden[i] : "<end of text>")
+        << "\n  produced: " << (i < lines.size() ? lines[i] : "<end of text>");
+}
+
+// What the manual does not show: sensor size and default registry. Byte 0 is
+// the mode (Rolling = 1), byte 1 the clock register (25 MHz = 8, 12.5 MHz =
+// 0x0C, 50 MHz = 0, 40 MHz = 0x0B, Lapwing 40 MHz = 8), byte 2 the gain 1.00 /
+// 0.25 = 4 (Kestrel: standard analog gain 2 at bit 6), byte 4 the exposure
+// (Curlew 20 ms = (20000 - 100) / 100 = 0xC7; Lapwing 2 ms = 36 + 1; elsewhere
+// last written by "Low exposure time" 0.2 = 0), bytes 7 and 9 the first column
+// and line / 4, bytes 8 and 10 the column and line counts / 8, byte 11 the
+// Kestrel trigger delays 0 us = (0 + 1280) / 10, byte 12 the histogram
+// threshold 0.1% = 1, byte 15 the TEC: Ibis 25 degrees = (25 + 5) / 5 at bit
+// 4, Kestrel 15 degrees = index 30 spread to 0x72.
+TEST(Catalog, SizesAndDefaultRegistries) {
+    const std::tuple<unsigned, unsigned, const char*> models[] = {
+        {320, 256, "00 00 04 00 00 00 00 00 28 00 20 00 01 00 00 00"},   // Auklet
+        {768, 576, "00 08 04 00 00 00 00 00 60 00 48 00 01 00 00 00"},   // Bittern
+        {768, 576, "00 08 04 00 00 00 00 00 60 00 48 00 01 00 00 00"},   // Fulmar
+        {640, 512, "00 08 04 00 00 00 00 00 50 00 40 00 01 00 00 00"},   // Heron USB 2.0
+        {640, 512, "00 08 04 00 00 00 00 00 50 00 40 00 01 00 00 60"},   // Ibis USB 2.0
+        {320, 256, "00 0C 04 00 00 00 00 00 28 00 20 00 01 00 00 00"},   // Jacana USB 2.0
+        {640, 480, "01 08 00 00 25 00 00 01 50 01 3C 00 00 00 00 00"},   // Lapwing USB 2.0
+        {1280, 720, "00 00 04 00 00 00 00 00 A0 00 5A 00 01 00 00 00"},  // Dunlin
+        {1280, 1024, "01 0B 04 00 C7 00 00 00 A0 00 80 00 01 00 00 00"}, // Curlew: 40 MHz, 20 ms
+        {1280, 1024, "00 00 04 00 00 00 00 00 A0 00 80 00 01 00 00 00"}, // Gannet_HD
+        {640, 512, "00 00 04 00 00 00 00 00 50 00 40 00 01 00 00 00"},   // Gannet_BIN
+        {640, 480, "00 00 04 00 00 00 00 00 50 00 3C 00 01 00 00 00"},   // Gannet_ZOOM
+        {640, 512, "00 08 04 00 00 00 00 00 50 00 40 00 01 00 00 00"},   // Heron USB 3.0
+        {640, 512, "00 08 04 00 00 00 00 00 50 00 40 00 01 00 00 60"},   // Ibis USB 3.0
+        {648, 488, "00 08 00 00 25 00 00 01 50 01 3C 00 00 00 00 00"},   // Lapwing: snapshot
+        {1288, 1032, "00 08 00 00 25 00 00 01 A0 01 80 00 00 00 00 00"}, // Merlin
+        {640, 512, "00 00 80 00 00 00 00 00 50 00 40 80 00 00 00 72"},   // Kestrel
+        {320, 256, "00 08 04 00 00 00 00 00 28 00 20 00 01 00 00 00"},   // Egret
+        {1280, 1024, "00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00"}, // CurlewcGigE
+        {1280, 1024, "00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00"}, // CurlewGigE
+        {768, 576, "00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00"},   // FulmarGigE
+        {640, 512, "00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00"},   // HeronGigE
+        {640, 512, "00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00"},   // HeronGigE-SPOT
+        {320, 256, "00 0C 04 00 00 00 00 00 28 00 20 00 01 00 00 00"},   // Jacana USB 3.0
+        {640, 512, "00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00"},   // KestrelGigE
     };
-    ASSERT_EQ(25u, catalog->modelCount());
+    ASSERT_EQ(25u, XEVCatalog::getInstance()->modelCount());
     for (unsigned i = 0; i < 25; ++i) {
-        EXPECT_EQ(models[i].id, config(i).modelId()) << i;
-        EXPECT_EQ(models[i].connector, config(i).connectorType()) << i;
-        EXPECT_EQ(models[i].width, config(i).width()) << i;
-        EXPECT_EQ(models[i].height, config(i).height()) << i;
-        EXPECT_EQ(models[i].params, config(i).paramCount()) << i;
-        EXPECT_TRUE(catalog->isModelId(models[i].id));
+        const auto& [width, height, registry] = models[i];
+        EXPECT_EQ(width, model(i).width()) << model(i).modelId();
+        EXPECT_EQ(height, model(i).height()) << model(i).modelId();
+        EXPECT_EQ(registry, hex(model(i).defaultRegistry())) << model(i).modelId();
     }
-    EXPECT_FALSE(catalog->isModelId("heron"));
-    EXPECT_EQ("Error : Index (25) out of array of XEVCatalog.",
-              messageOf([&] { catalog->getModelConfiguration(25); }));
+    // Kestrel's gated delays share byte 11 and have no default of their own.
+    const XEVModelConfiguration& kestrel = model(16);
+    EXPECT_EQ("6.50us",
+              kestrel.getParam("Trigger Delay Input Gated")->strValue(kestrel.defaultRegistry()));
+    EXPECT_EQ("0.00us",
+              kestrel.getParam("Trigger Delay Output Gated")->strValue(kestrel.defaultRegistry()));
+    EXPECT_EQ(nullptr, kestrel.getParam("Exposure Time")) << "the device adds its own exposure";
 }
 
-TEST_F(CatalogTest, ParameterOrder) {
-    const std::vector<std::string> window = {"First Column", "Number of Column", "First Line",
-                                             "Number of Line"};
-    auto with = [&](std::vector<std::string> tail) {
-        std::vector<std::string> all = window;
-        all.insert(all.end(), tail.begin(), tail.end());
-        return all;
-    };
-    EXPECT_EQ(with({"Pixel Depth", "Trigger Mode", "Mode", "Pixel Clock", "Gain", "Offset",
-                    "Histogram Threshold"}),
-              names(0));
-    EXPECT_EQ(with({"Pixel Depth", "Trigger Mode", "Mode", "Pixel Clock", "Gain", "Offset",
-                    "Exposure Time", "Low exposure time", "Histogram Threshold",
-                    "Trigger Delay Input", "Trigger Delay Output", "Temperature TEC", "TEC Mode"}),
-              names(13));
-    EXPECT_EQ(with({"Pixel Depth", "Trigger Mode", "Mode", "Pixel Clock", "Gain", "Exposure Time"}),
-              names(15));
-    EXPECT_EQ(with({"Pixel Depth", "Trigger Mode", "Trigger Delay Input", "Trigger Delay Output",
-                    "Trigger Delay Input Gated", "Trigger Delay Output Gated", "Pixel Clock",
-                    "Integration Mode", "Sensor Response", "Analog Gain", "Temperature TEC",
-                    "TEC Mode", "CDS"}),
-              names(16));
-    EXPECT_EQ(nullptr, config(16).getParam("Exposure Time"))
-        << "the device adds the Kestrel exposure itself";
-}
-
-TEST_F(CatalogTest, DefaultRegistries) {
-    const struct {
-        unsigned index;
-        const char* bytes;
-    } cases[] = {
-        // Listed with the catalog.
-        {0, "00 00 04 00 00 00 00 00 28 00 20 00 01 00 00 00"},  // Auklet
-        {8, "01 0B 04 00 C7 00 00 00 A0 00 80 00 01 00 00 00"},  // Curlew
-        {6, "01 08 00 00 25 00 00 01 50 01 3C 00 00 00 00 00"},  // Lapwing USB 2.0
-        {16, "00 00 80 00 00 00 00 00 50 00 40 80 00 00 00 72"}, // Kestrel
-        {3, "00 08 04 00 00 00 00 00 50 00 40 00 01 00 00 00"},  // Heron USB 2.0
-        // Worked out by hand:
-        // Bittern: clock 25 MHz = register 8; gain 1.00 / 0.25 = 4 in byte 2; columns 768 / 8
-        // = 0x60 in byte 8; lines 576 / 8 = 0x48 in byte 10; histogram 0.1% = 1 in byte 12.
-        {1, "00 08 04 00 00 00 00 00 60 00 48 00 01 00 00 00"},
-        // Ibis USB 2.0: Heron's bytes, then TEC 25: (25 + 5) / 5 = 6 at bit 4 of byte 15 =
-        // 0x60; "No current" leaves bits 2-3 at 0.
-        {4, "00 08 04 00 00 00 00 00 50 00 40 00 01 00 00 60"},
-        // Jacana: clock 12.5 MHz = register 12 = 0x0C; 320 / 8 = 0x28, 256 / 8 = 0x20; the
-        // exposure (2000 us = 19) is overwritten in byte 4 by low exposure "0.2" = 0.
-        {5, "00 0C 04 00 00 00 00 00 28 00 20 00 01 00 00 00"},
-        // Dunlin: mode is inert; 50 MHz = register 0; 1280 / 8 = 0xA0, 720 / 8 = 90 = 0x5A.
-        {7, "00 00 04 00 00 00 00 00 A0 00 5A 00 01 00 00 00"},
-        // Gannet_ZOOM: 50 MHz = 0; 640 / 8 = 0x50; 480 / 8 = 0x3C.
-        {11, "00 00 04 00 00 00 00 00 50 00 3C 00 01 00 00 00"},
-        // Ibis USB 3.0: as Ibis USB 2.0; delays 0.2 us (input) and -10 us (output) are both
-        // register 0 of byte 11.
-        {13, "00 08 04 00 00 00 00 00 50 00 40 00 01 00 00 60"},
-        // Lapwing USB 3.0: "Snapshot" = 0; 40 MHz = 8; 2 ms = register 36 + 1 = 0x25; first
-        // column and line 4 / 4 = 1; columns 640 / 8 = 0x50; lines default 480 / 8 = 0x3C.
-        {14, "00 08 00 00 25 00 00 01 50 01 3C 00 00 00 00 00"},
-        // Merlin: as Lapwing USB 3.0 with columns 1280 / 8 = 0xA0 and lines 1024 / 8 = 0x80.
-        {15, "00 08 00 00 25 00 00 01 A0 01 80 00 00 00 00 00"},
-        // Egret: Heron's settings on a 320 x 256 sensor.
-        {17, "00 08 04 00 00 00 00 00 28 00 20 00 01 00 00 00"},
-        // GigE models carry no parameters.
-        {21, "00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00"},
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(c.bytes, hex(config(c.index).defaultRegistry())) << config(c.index).modelId();
-}
-
-TEST_F(CatalogTest, DefaultTexts) {
-    const struct {
-        unsigned index;
-        const char* param;
-        const char* text;
-    } cases[] = {
-        {0, "Mode", "[Rolling]"},
-        {0, "Pixel Clock", "[20MHz]"},
-        {0, "Gain", "1.00"},
-        {0, "Offset", "0.00% full scale"},
-        {3, "Mode", "Global Shutter"},
-        {3, "Low exposure time", "0.2"},
-        {3, "Exposure Time", "100\265s"},
-        {8, "Exposure Time", "20000\265s"},
-        {8, "Pixel Clock", "40MHz"},
-        {13, "Trigger Delay Input", "0.20\265s"},
-        {13, "Trigger Delay Output", "-10.00\265s"},
-        {13, "Temperature TEC", "25"},
-        {15, "Gain", "[1]"},
-        {15, "Exposure Time", "2ms"},
-        {16, "Temperature TEC", "15"},
-        {16, "Analog Gain", "Standard"},
-        {16, "Pixel Clock", "[120MHz]"},
-        {16, "Trigger Delay Input", "0us"},
-        {16, "Trigger Delay Input Gated", "6.50us"},
-        {9, "Mode", "[HD]"},
-    };
-    for (const auto& c : cases) {
-        const XEVParam* param = config(c.index).getParam(c.param);
-        ASSERT_NE(nullptr, param) << c.index << " " << c.param;
-        EXPECT_EQ(c.text, param->strValue(config(c.index).defaultRegistry()))
-            << c.index << " " << c.param;
-    }
-}
-
-TEST_F(CatalogTest, WindowRanges) {
-    const struct {
-        unsigned index;
-        const char* param;
-        double min, max;
-    } cases[] = {
-        {0, "First Column", 0, 312},       {0, "Number of Column", 8, 320},
-        {9, "First Line", 0, 1016},        {9, "Number of Line", 8, 1024},
-        {8, "First Column", 0, 1020},      {14, "First Column", 4, 632},
-        {14, "Number of Column", 8, 640},  {14, "First Line", 4, 480},
-        {14, "Number of Line", 8, 488},    {6, "First Line", 4, 472},
-        {15, "First Line", 4, 1020},       {15, "Number of Line", 8, 1032},
-        {15, "Number of Column", 8, 1280},
-    };
-    for (const auto& c : cases) {
-        const auto* param = dynamic_cast<const XEVNumericParam*>(config(c.index).getParam(c.param));
-        ASSERT_NE(nullptr, param) << c.index << " " << c.param;
-        EXPECT_EQ(c.min, param->userMin()) << c.index << " " << c.param;
-        EXPECT_EQ(c.max, param->userMax()) << c.index << " " << c.param;
-    }
-}
-
-TEST_F(CatalogTest, LineTimes) {
+// Microseconds per sensor line for each clock class (index of getRefTLine), one
+// row per line-time set; Kestrel's are its own, GigE models have none.
+TEST(Catalog, LineTimes) {
     const struct {
         unsigned index;
         double entries[9];
@@ -220,128 +165,193 @@ TEST_F(CatalogTest, LineTimes) {
         {1, {69.84, 54.0622, 46.15, 39.12, 31.0212, 26.95, 23.76, 15.5106, 13.475}},
         {3, {74.88, 56.162246, 46.8, 37.44, 28.080281, 23.4, 18.72, 14.0401405, 11.7}},
         {5, {30, 22.5009, 18.75, 15, 11.250113, 9.375, 7.5, 5.6250565, 4.6875}},
+        {6, {72, 54.00216, 45, 36, 27.00027, 22.5, 18, 13.500135, 11.25}},
+        {7, {108.08, 81.783271, 68.65, 56.56, 43.141726, 36.45, 30.8, 23.820953, 20.35}},
+        {8, {104.64, 78.483139, 65.4, 52.32, 39.240392, 32.7, 26.16, 19.620196, 16.35}},
+        {9, {107.84, 81.783271, 68.9, 56.64, 43.381735, 36.9, 31.04, 24.180967, 19.15}},
+        {10, {56.64, 43.381735, 36.9, 31.04, 24.180967, 20.9, 18.24, 14.580583, 11.15}},
+        {12, {58.8, 44.101764, 36.75, 29.4, 22.050221, 18.375, 14.7, 11.02511, 9.1875}},
         {13, {58.8, 44.101764, 36.75, 29.4, 22.050221, 18.375, 14.7, 11.026103, 9.1875}},
+        {15, {108, 81.00324, 67.5, 54, 40.500405, 33.75, 27, 20.250203, 16.875}},
         {16, {35.0 / 12, 23.0 / 12, 3.35, 3.35, 3.35, 3.35, 3.35, 3.35, 3.35}},
         {23, {30, 22.5009, 18.75, 15, 11.250113, 9.375, 7.5, 11.02511, 9.1875}},
         {24, {0, 0, 0, 0, 0, 0, 0, 0, 0}},
     };
     for (const auto& c : cases)
         for (int i = 0; i < 9; ++i)
-            EXPECT_EQ(c.entries[i], config(c.index).lineTime()[i]) << c.index << "/" << i;
-    // Every clock a model's enumeration offers has a defined line time.
-    for (unsigned m = 0; m < catalog->modelCount(); ++m) {
-        const XEVParam* clock = config(m).getParam("Pixel Clock");
-        if (!clock)
-            continue;
-        for (auto it = clock->begin(); it != clock->end(); ++it) {
-            const double mhz = clock->isInert() ? clock->value(config(m).defaultRegistry())
-                                                : clock->strValueToValue(*it);
-            EXPECT_GT(config(m).lineTime()[XEVCatalog::getRefTLine(mhz)], 0.0)
-                << config(m).modelId() << " " << *it;
+            EXPECT_EQ(c.entries[i], model(c.index).lineTime()[i]) << c.index << "/" << i;
+    // Every clock a model offers has a line time.
+    for (unsigned m = 0; m < XEVCatalog::getInstance()->modelCount(); ++m) {
+        const XEVParam* clock = model(m).getParam("Pixel Clock");
+        for (const std::string& text : clock ? walk(*clock) : std::vector<std::string>()) {
+            const double mhz = clock->isInert() ? clock->value(model(m).defaultRegistry())
+                                                : clock->strValueToValue(text);
+            EXPECT_GT(model(m).lineTime()[XEVCatalog::getRefTLine(mhz)], 0.0)
+                << model(m).modelId() << " " << text;
         }
     }
 }
 
-TEST_F(CatalogTest, SelectsCompatibleConfiguration) {
-    EXPECT_EQ(&config(16), catalog->selectModelConfiguration(TestDescriptor(USB3, "Kestrel")));
-    EXPECT_EQ(&config(12), catalog->selectModelConfiguration(TestDescriptor(USB3, "Heron")));
-    EXPECT_EQ(&config(3), catalog->selectModelConfiguration(TestDescriptor(USB2, "Heron")));
-    EXPECT_EQ(&config(23), catalog->selectModelConfiguration(TestDescriptor(USB3, "Jacana")));
-    EXPECT_EQ(&config(22),
-              catalog->selectModelConfiguration(TestDescriptor(GIGE, "HeronGigE-SPOT")));
-
-    EXPECT_EQ(
-        "Error : XEVDeviceDescriptor (Test[Heron]) is compatible with more than one "
-        "XEVModelConfiguration in XEVCatalog, (Heron|Heron). Use forceDeviceModel of "
-        "XEVManager to set it.",
-        messageOf([&] { catalog->selectModelConfiguration(AnyConnectorDescriptor("Heron")); }));
-    EXPECT_EQ("Error : XEVDeviceDescriptor (Test[]) is compatible with more than one "
-              "XEVModelConfiguration in XEVCatalog, (Auklet|Bittern|Fulmar|Heron|Ibis|Jacana|"
-              "Lapwing). Use forceDeviceModel of XEVManager to set it.",
-              messageOf([&] { catalog->selectModelConfiguration(TestDescriptor(USB2, "")); }));
-    EXPECT_EQ(
-        "CriticalError : XEVDeviceDescriptor (Test[Kestrel]) is not compatible with any "
-        "XEVModelConfiguration in XEVCatalog. Check XEVCatalog.",
-        messageOf([&] { catalog->selectModelConfiguration(TestDescriptor(USB2, "Kestrel")); }));
-}
-
-TEST_F(CatalogTest, ReferenceIds) {
-    const struct {
-        uint16_t refId;
-        const char* model;
-    } cases[] = {
-        {XEVCatalog::REFID_AUKLET, "Auklet"},
-        {XEVCatalog::REFID_BITTERN, "Bittern"},
-        {XEVCatalog::REFID_FULMAR, "Fulmar"},
-        {XEVCatalog::REFID_HERON, "Heron"},
-        {XEVCatalog::REFID_IBIS, "Ibis"},
-        {XEVCatalog::REFID_JACANA, "Jacana"},
-        {XEVCatalog::REFID_LAPWING, "Lapwing"},
-        {XEVCatalog::REFID_DUNLIN, "Dunlin"},
-        {XEVCatalog::REFID_CURLEW, "Curlew"},
-        {XEVCatalog::REFID_GANNET, "Gannet_HD"},
-        {XEVCatalog::REFID_KESTREL, "Kestrel"},
-        {XEVCatalog::REFID_MERLIN, "Merlin"},
-        {XEVCatalog::REFID_EGRET, "Egret"},
-        {10109, "CurlewGigE"},
-        {10103, "FulmarGigE"},
-        {10104, "HeronGigE"},
+// The register of each clock, its reference clock and its line-time index.
+TEST(Catalog, PixelClocks) {
+    const XEVParam& clock = *model(1).getParam("Pixel Clock");
+    const std::tuple<const char*, int, double, unsigned> cases[] = {
+        {"12.5MHz", 12, 12.5, 0}, {"16.66MHz", 14, 16.666, 1}, {"20MHz", 15, 20, 2},
+        {"25MHz", 8, 12.5, 3},    {"33.33MHz", 10, 16.666, 4}, {"40MHz", 11, 20, 5},
+        {"50MHz", 0, 12.5, 6},    {"66.66MHz", 2, 16.666, 7},  {"80MHz", 3, 20, 8},
     };
-    for (const auto& c : cases)
-        EXPECT_EQ(c.model, catalog->refIdToModelId(c.refId)) << c.refId;
-    EXPECT_EQ(111, XEVCatalog::REFID_KESTREL);
-    EXPECT_EQ(1u, XEVCatalog::FLAG_INFO_LINE);
-    EXPECT_EQ("CriticalError : RefId (10111) is not corresponding to any ModelId in XEVCatalog.",
-              messageOf([&] { catalog->refIdToModelId(10111); }));
-}
-
-TEST(Catalog, ReferenceClocksAndLineIndexes) {
-    const struct {
-        double mhz, refClk;
-        unsigned line;
-    } cases[] = {
-        {12.5, 12.5, 0},     {16.666, 16.666, 1}, {20, 20, 2},   {25, 12.5, 3},
-        {33.333, 16.666, 4}, {40, 20, 5},         {50, 12.5, 6}, {66.666, 16.666, 7},
-        {80, 20, 8},         {120, 120, 0},
-    };
-    for (const auto& c : cases) {
-        EXPECT_EQ(c.refClk, XEVCatalog::getRefClk(c.mhz)) << c.mhz;
-        EXPECT_EQ(c.line, XEVCatalog::getRefTLine(c.mhz)) << c.mhz;
+    for (const auto& [text, reg, refClk, line] : cases) {
+        uint8_t registry[16] = {};
+        clock.setValue(std::string(text), registry);
+        EXPECT_EQ(reg, registry[1]) << text;
+        EXPECT_EQ(text, clock.strValue(registry));
+        EXPECT_EQ(refClk, XEVCatalog::getRefClk(clock.value(registry))) << text;
+        EXPECT_EQ(line, XEVCatalog::getRefTLine(clock.value(registry))) << text;
     }
-    EXPECT_EQ("CriticalError : Pixel Clock val(30.000000) does not have RefClk, check XEVCatalog.",
-              messageOf([] { XEVCatalog::getRefClk(30); }));
-    EXPECT_EQ("CriticalError : Pixel Clock val(16.660000) does not have RefTLine, check "
-              "XEVCatalog.",
-              messageOf([] { XEVCatalog::getRefTLine(16.66); }));
+    EXPECT_EQ(120.0, XEVCatalog::getRefClk(120));
+    EXPECT_EQ(0u, XEVCatalog::getRefTLine(120));
+}
+
+TEST(Catalog, SelectionAndReferenceIds) {
+    XEVCatalog* catalog = XEVCatalog::getInstance();
+    EXPECT_EQ(&model(16), catalog->selectModelConfiguration(TestDescriptor(USB3, "Kestrel")));
+    EXPECT_EQ(&model(12), catalog->selectModelConfiguration(TestDescriptor(USB3, "Heron")));
+    EXPECT_EQ(&model(3), catalog->selectModelConfiguration(TestDescriptor(USB2, "Heron")));
+    EXPECT_EQ(&model(23), catalog->selectModelConfiguration(TestDescriptor(USB3, "Jacana")));
+    EXPECT_EQ(&model(22),
+              catalog->selectModelConfiguration(TestDescriptor(GIGE, "HeronGigE-SPOT")));
+    EXPECT_TRUE(catalog->isModelId("Jacana"));
+    EXPECT_FALSE(catalog->isModelId("heron"));
+    const std::pair<uint16_t, const char*> refIds[] = {
+        {101, "Auklet"}, {102, "Bittern"},      {103, "Fulmar"},       {104, "Heron"},
+        {105, "Ibis"},   {106, "Jacana"},       {107, "Lapwing"},      {108, "Dunlin"},
+        {109, "Curlew"}, {110, "Gannet_HD"},    {111, "Kestrel"},      {112, "Merlin"},
+        {113, "Egret"},  {10109, "CurlewGigE"}, {10103, "FulmarGigE"}, {10104, "HeronGigE"},
+    };
+    for (const auto& [refId, id] : refIds)
+        EXPECT_EQ(id, catalog->refIdToModelId(refId)) << refId;
+    EXPECT_EQ(1u, XEVCatalog::FLAG_INFO_LINE);
+}
+
+TEST(Catalog, RefusalMessages) {
+    XEVCatalog* catalog = XEVCatalog::getInstance();
+    expectRefusals({
+        {[&] { catalog->getModelConfiguration(25); },
+         "Error : Index (25) out of array of XEVCatalog."},
+        {[&] { catalog->selectModelConfiguration(TestDescriptor(USB2, "")); },
+         "Error : XEVDeviceDescriptor (Test[]) is compatible with more than one "
+         "XEVModelConfiguration in XEVCatalog, (Auklet|Bittern|Fulmar|Heron|Ibis|Jacana|"
+         "Lapwing). Use forceDeviceModel of XEVManager to set it."},
+        {[&] { catalog->selectModelConfiguration(TestDescriptor(USB2, "Kestrel")); },
+         "CriticalError : XEVDeviceDescriptor (Test[Kestrel]) is not compatible with any "
+         "XEVModelConfiguration in XEVCatalog. Check XEVCatalog."},
+        {[&] { catalog->refIdToModelId(10111); },
+         "CriticalError : RefId (10111) is not corresponding to any ModelId in XEVCatalog."},
+        {[] { XEVCatalog::getRefClk(30); },
+         "CriticalError : Pixel Clock val(30.000000) does not have RefClk, check XEVCatalog."},
+        {[] { XEVCatalog::getRefTLine(16.66); },
+         "CriticalError : Pixel Clock val(16.660000) does not have RefTLine, check XEVCatalog."},
+    });
 }
 
 TEST(Catalog, BuildersAndRecreation) {
     EXPECT_EQ(nullptr, getModeParam(static_cast<XEVCatalog::ModeType>(4)));
     std::unique_ptr<XEVEnumParam> mode(getModeParam(XEVCatalog::MODE_HD_BIN_ZOOM));
-    EXPECT_EQ((std::vector<std::string>{"BIN", "HD", "ZOOM"}), XEVTest::walk(*mode));
+    EXPECT_EQ((std::vector<std::string>{"BIN", "HD", "ZOOM"}), walk(*mode));
     uint8_t registry[16];
     std::fill(std::begin(registry), std::end(registry), 0xFF);
     resetRegistry(registry);
-    for (uint8_t byte : registry)
-        EXPECT_EQ(0, byte);
+    EXPECT_EQ(16, std::count(std::begin(registry), std::end(registry), 0));
 
     XEVCatalog* first = XEVCatalog::getInstance();
     EXPECT_EQ(first, XEVCatalog::getInstance());
     XEVCatalog::destroyInstance();
-    XEVCatalog* second = XEVCatalog::getInstance();
-    EXPECT_EQ(25u, second->modelCount());
-    EXPECT_EQ("00 00 04 00 00 00 00 00 28 00 20 00 01 00 00 00",
-              hex(second->getModelConfiguration(0)->defaultRegistry()));
+    EXPECT_EQ(25u, XEVCatalog::getInstance()->modelCount());
+    EXPECT_EQ("00 00 04 00 00 00 00 00 28 00 20 00 01 00 00 00", hex(model(0).defaultRegistry()));
 }
 
-TEST(Catalog, ManualOfAModel) {
-    const std::string text = XEVCatalog::getInstance()->getModelConfiguration(0)->manual();
-    const std::string dashes(29, '-');
-    EXPECT_EQ(0u, text.find(dashes + "\nConnector" + std::string(15, ' ') + "USB 2.0\nModel" +
-                            std::string(19, ' ') + "Auklet\n" + dashes + "\n"));
-    EXPECT_NE(std::string::npos,
-              text.find("\nFirst Column :" + std::string(10, ' ') + "{ 0, 4, ... , 308, 312 }\n"));
-    EXPECT_NE(std::string::npos,
-              text.find("\nHistogram Threshold :   { 1.6%, 0.4%, 0.1%, 0.025% }\n" + dashes));
-    EXPECT_NE(std::string::npos, text.find("\nMode :" + std::string(18, ' ') + "{ [Rolling] }\n"));
+TEST(ModelConfiguration, UnknownConnectorAndSizeCutToSixteenBits) {
+    XEVModelConfiguration odd(static_cast<ConnectorType>(7), "Odd", 10, 20);
+    EXPECT_NE(std::string::npos, odd.manual().find("\nConnector      UNKNOWN_CONNECTOR_TYPE\n"));
+    WideConfiguration wide;
+    EXPECT_EQ(4464, wide.width());
+    EXPECT_EQ(2, wide.height());
+}
+
+TEST(ModelConfiguration, DuplicateNameKeepsFirstParameter) {
+    XEVModelConfiguration config(USB3, "Model", 640, 512);
+    XEVNumericParam gain("Gain", 2, 0, 5, 0.25, 0);
+    XEVNumericParam other("Gain", 3, 0, 8, 1, 0);
+    EXPECT_EQ(&gain, config.addParam(&gain));
+    EXPECT_EQ("CriticalError : For Model(Model), param(Gain) already exists.",
+              messageOf([&] { config.addParam(&other); }));
+    EXPECT_EQ(&gain, config.getParam("Gain"));
+    EXPECT_EQ(1u, config.paramCount());
+    EXPECT_EQ(nullptr, config.getParam("gain"));
+}
+
+TEST(ModelConfiguration, CopiesShareParametersAndCopyTables) {
+    XEVModelConfiguration config(USB3, "Model", 640, 512);
+    XEVNumericParam a("A", 0, 0, 8, 1, 0), b("B", 1, 0, 8, 1, 0);
+    config.addParam(&b);
+    config.addParam(&a);
+    const double zeros[9] = {}, times[9] = {1, 2, 3, 4, 5, 6, 7, 8, 9};
+    const uint8_t registry[16] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16};
+    EXPECT_EQ(0, std::memcmp(zeros, config.lineTime(), sizeof zeros));
+    config.setLineTime(times);
+    config.setDefaultRegistry(registry);
+
+    const XEVModelConfiguration copy(config);
+    EXPECT_EQ("Model", copy.modelId());
+    EXPECT_EQ(USB3, copy.connectorType());
+    EXPECT_EQ(640, copy.width());
+    EXPECT_EQ(512, copy.height());
+    EXPECT_EQ((std::vector<XEVParam*>{&b, &a}), std::vector<XEVParam*>(copy.begin(), copy.end()));
+    EXPECT_EQ(&a, copy.getParam("A"));
+    EXPECT_EQ(0, std::memcmp(times, copy.lineTime(), sizeof times));
+    EXPECT_EQ(0, std::memcmp(registry, copy.defaultRegistry(), sizeof registry));
+    EXPECT_NE(config.defaultRegistry(), copy.defaultRegistry());
+}
+
+TEST(DeviceDescriptor, CompatibilityByConnectorAndModel) {
+    const XEVModelConfiguration heron2(USB2, "Heron", 640, 512), heron3(USB3, "Heron", 640, 512);
+    const XEVModelConfiguration gige(GIGE, "HeronGigE", 640, 512);
+    // Compatible with Heron on USB 2.0, on USB 3.0, with HeronGigE.
+    const std::tuple<ConnectorType, const char*, bool, bool, bool> cases[] = {
+        {USB2, "Heron", true, false, false},  {USB3, "Heron", false, true, false},
+        {USB3, "", false, true, false},       {GIGE, "", false, false, true},
+        {GIGE, "Heron", false, false, false}, {USB3, "heron", false, false, false},
+    };
+    for (const auto& [connector, id, withHeron2, withHeron3, withGige] : cases) {
+        const TestDescriptor descriptor(connector, id);
+        EXPECT_EQ(withHeron2, descriptor.isCompatibleWith(heron2)) << descriptor.toString();
+        EXPECT_EQ(withHeron3, descriptor.isCompatibleWith(heron3)) << descriptor.toString();
+        EXPECT_EQ(withGige, descriptor.isCompatibleWith(gige)) << descriptor.toString();
+    }
+}
+
+TEST(DeviceDescriptor, EqualityStopsAtFirstDifference) {
+    TestDescriptor a(USB3, "Kestrel", 5, 1);
+    EXPECT_TRUE(a == TestDescriptor(USB3, "Kestrel", 5, 1));
+    EXPECT_FALSE(a == TestDescriptor(USB3, "Kestrel", 6, 1));
+    EXPECT_FALSE(a == TestDescriptor(USB3, "Kestrel", 5, 2));
+    EXPECT_FALSE(a == TestDescriptor(USB3, "Merlin", 5, 1));
+    EXPECT_TRUE(a != TestDescriptor(USB2, "Kestrel", 5, 1));
+    TestDescriptor g1(GIGE, "M", 0, 1), g2(GIGE, "N", 0, 1), g3(GIGE, "M", 0, 1);
+    g1.refuseSerial = g2.refuseSerial = g3.refuseSerial = true;
+    EXPECT_FALSE(g1 == g2) << "differs before the serial number is asked";
+    EXPECT_EQ("Error : no numeric serial", messageOf([&] { (void)(g1 == g3); }));
+    EXPECT_TRUE(a.hasFlag(XEVCatalog::FLAG_INFO_LINE));
+    EXPECT_FALSE(a.hasFlag(2));
+}
+
+TEST(DeviceDescriptor, GivesWritableAccessToParameters) {
+    XEVModelConfiguration config(USB3, "Model", 640, 512);
+    XEVNumericParam a("A", 0, 0, 8, 1, 0), b("B", 1, 0, 8, 1, 0);
+    config.addParam(&a);
+    const TestDescriptor descriptor(USB3, "Model");
+    descriptor.ListParams(config).push_back(&b);
+    descriptor.Params(config)["B"] = &b;
+    EXPECT_EQ(&b, config.getParam("B"));
+    EXPECT_EQ(2u, config.paramCount());
 }

@@ -9,141 +9,120 @@
 #include <thread>
 
 using namespace XEVLibrary;
-using XEVTest::messageOf;
-using XEVTest::walk;
+using namespace XEVTest;
 
 namespace {
 
-enum class Slice { Gated, Log, Linear, LinearLong };
+enum Slice { Gated, Log, Linear, LinearLong };
+// The gated, long exposure and linear options that select each slice.
+const bool SliceOptions[4][3] = {
+    {true, false, false}, {}, {false, false, true}, {false, true, true}};
 
-struct Options {
-    bool gated, linear, longExposure;
-};
-
-Options optionsOf(Slice slice) {
-    switch (slice) {
-    case Slice::Gated:
-        return {true, false, false};
-    case Slice::Log:
-        return {false, false, false};
-    case Slice::Linear:
-        return {false, true, false};
-    case Slice::LinearLong:
-        break;
-    }
-    return {false, true, true};
-}
-
-struct EncodeCase {
-    bool fine;
-    Slice slice;
-    double value;
-    int code;
-    int fineCount;
-    double stored;
+struct Exposure : XEVExposureParamKestrel {
+    Exposure(bool fine, Slice s)
+        : XEVExposureParamKestrel(SliceOptions[s][0], fine, SliceOptions[s][1], false,
+                                  SliceOptions[s][2], false) {}
 };
 
 } // namespace
 
-// Each case: the pair written for a value and the value it reads back as.
+// Each case: the slice, the value asked, the code and fine count written and
+// the value read back. Ties go to the lower value (coarse 95, 0.25, 0.95, 950
+// and 12500; fine 10.025, 12010, 250000 and 1001); values past a slice clamp
+// to its ends; fine 100.3 lies in two ranges and reads back as itself, 102.9
+// is past the lower range's end.
 TEST(Exposure, EncodesNearestExpressibleValue) {
-    const EncodeCase cases[] = {
-        // Coarse table.
-        {false, Slice::Linear, 100.3, 27, 0, 100},
-        {false, Slice::Linear, 5, 18, 0, 10},           // below the slice: clamps
-        {false, Slice::Linear, 300000, 255, 0, 220000}, // above the slice: clamps
-        {false, Slice::Linear, 95, 26, 0, 90},          // midpoint of the 90..100 gap: lower
-        {false, Slice::Linear, 96, 27, 0, 100},
-        {false, Slice::Linear, 94, 26, 0, 90},
-        {false, Slice::Linear, 950, 35, 0, 900},
-        {false, Slice::Linear, 951, 36, 0, 1000},
-        {false, Slice::Linear, 11500, 46, 0, 11000},
-        {false, Slice::Linear, 11501, 47, 0, 12000},
-        {false, Slice::Linear, 12500, 47, 0, 12000}, // midpoint inside a range: lower
-        {false, Slice::Linear, 12501, 48, 0, 13000},
-        {false, Slice::Linear, 219600, 255, 0, 220000},
-        {false, Slice::LinearLong, 300000, 255, 0, 220000},
-        {false, Slice::Gated, 0.26, 2, 0, 0.3},
-        {false, Slice::Gated, 0.25, 1, 0, 0.2},
-        {false, Slice::Gated, 0.95, 8, 0, 0.9},
-        {false, Slice::Gated, 50, 17, 0, 9},
-        {false, Slice::Gated, 0.01, 0, 0, 0.1},
-        {false, Slice::Gated, -4, 0, 0, 0.1},
-        {false, Slice::Log, 50, 27, 0, 100},
-        {false, Slice::Log, 950, 35, 0, 900},
-        {false, Slice::Log, 20000, 46, 0, 11000},
-        // Fine table.
-        {true, Slice::Linear, 95, 26, 100, 95},
-        {true, Slice::Linear, 1500, 36, 125, 1500},
-        {true, Slice::Linear, 100.3, 26, 206, 100.3}, // in the overlap: reads back as itself
-        {true, Slice::Linear, 100, 26, 200, 100},
-        {true, Slice::Linear, 102.76, 26, 255, 102.75},
-        {true, Slice::Linear, 102.9, 27, 7, 102.8}, // past the lower range's end
-        {true, Slice::Linear, 10.025, 18, 0, 10},   // fine midpoint: lower
-        {true, Slice::Linear, 10.026, 18, 1, 10.05},
-        {true, Slice::Linear, 1002.1, 35, 255, 1002},
-        {true, Slice::Linear, 12010, 46, 252, 12008}, // midpoint 12008/12012: lower
-        {true, Slice::Linear, 300000, 254, 255, 220020},
-        {true, Slice::Linear, 2, 18, 0, 10},
-        {true, Slice::LinearLong, 300000, 255, 4, 300000},
-        {true, Slice::LinearLong, 230000, 254, 255, 220020},
-        {true, Slice::LinearLong, 250000, 255, 1, 240000}, // midpoint 240000/260000: lower
-        {true, Slice::LinearLong, 250001, 255, 2, 260000},
-        {true, Slice::LinearLong, 220010, 254, 252, 220008},
-        {true, Slice::LinearLong, 6e6, 255, 255, 5320000},
-        {true, Slice::Gated, 0.26, 2, 0, 0.3},
-        {true, Slice::Gated, 50, 17, 0, 9},
-        {true, Slice::Log, 50, 27, 0, 100},
-        {true, Slice::Log, 1001, 35, 252, 1000.8}, // midpoint 1000.8/1001.2: lower
-        {true, Slice::Log, 1001.1, 35, 253, 1001.2},
-        {true, Slice::Log, 15000, 46, 255, 12020},
+    using Cases = std::vector<std::tuple<Slice, double, int, int, double>>;
+    const Cases coarse = {
+        {Linear, 100.3, 27, 0, 100},
+        {Linear, 5, 18, 0, 10},
+        {Linear, 300000, 255, 0, 220000},
+        {Linear, 95, 26, 0, 90},
+        {Linear, 96, 27, 0, 100},
+        {Linear, 950, 35, 0, 900},
+        {Linear, 951, 36, 0, 1000},
+        {Linear, 12500, 47, 0, 12000},
+        {Linear, 12501, 48, 0, 13000},
+        {Linear, 219600, 255, 0, 220000},
+        {LinearLong, 300000, 255, 0, 220000},
+        {Gated, 0.26, 2, 0, 0.3},
+        {Gated, 0.25, 1, 0, 0.2},
+        {Gated, 0.95, 8, 0, 0.9},
+        {Gated, 50, 17, 0, 9},
+        {Gated, -4, 0, 0, 0.1},
+        {Log, 50, 27, 0, 100},
+        {Log, 950, 35, 0, 900},
+        {Log, 20000, 46, 0, 11000},
     };
-    for (const EncodeCase& c : cases) {
-        const Options o = optionsOf(c.slice);
-        XEVExposureParamKestrel param(o.gated, c.fine, o.longExposure, false, o.linear, false);
-        uint8_t registry[16] = {};
-        registry[2] = 0xAA;
-        registry[5] = 0x55;
-        const std::string label = std::to_string(c.value) + (c.fine ? " fine" : " coarse") +
-                                  " slice " + std::to_string(static_cast<int>(c.slice));
-        EXPECT_NEAR(c.stored, param.setValue(c.value, registry), 1e-9) << label;
-        EXPECT_EQ(c.code, registry[4]) << label;
-        EXPECT_EQ(c.fineCount, registry[3]) << label;
-        EXPECT_NEAR(c.stored, param.value(registry), 1e-9) << label;
-        EXPECT_EQ(param.valueToStrValue(param.setValue(c.value, registry)),
-                  param.strValue(registry))
-            << label << ": the value returned is the value stored";
-        EXPECT_EQ(0xAA, registry[2]);
-        EXPECT_EQ(0x55, registry[5]);
+    const Cases fine = {
+        {Linear, 95, 26, 100, 95},
+        {Linear, 1500, 36, 125, 1500},
+        {Linear, 100.3, 26, 206, 100.3},
+        {Linear, 100, 26, 200, 100},
+        {Linear, 102.76, 26, 255, 102.75},
+        {Linear, 102.9, 27, 7, 102.8},
+        {Linear, 10.025, 18, 0, 10},
+        {Linear, 10.026, 18, 1, 10.05},
+        {Linear, 1002.1, 35, 255, 1002},
+        {Linear, 12010, 46, 252, 12008},
+        {Linear, 300000, 254, 255, 220020},
+        {Linear, 2, 18, 0, 10},
+        {LinearLong, 300000, 255, 4, 300000},
+        {LinearLong, 230000, 254, 255, 220020},
+        {LinearLong, 250000, 255, 1, 240000},
+        {LinearLong, 250001, 255, 2, 260000},
+        {LinearLong, 220010, 254, 252, 220008},
+        {LinearLong, 6e6, 255, 255, 5320000},
+        {Gated, 0.26, 2, 0, 0.3},
+        {Gated, 50, 17, 0, 9},
+        {Log, 50, 27, 0, 100},
+        {Log, 1001, 35, 252, 1000.8},
+        {Log, 1001.1, 35, 253, 1001.2},
+        {Log, 15000, 46, 255, 12020},
+    };
+    for (const bool isFine : {false, true}) {
+        for (const auto& [slice, value, code, fineCount, stored] : isFine ? fine : coarse) {
+            SCOPED_TRACE(std::to_string(value) + (isFine ? " fine, slice " : " coarse, slice ") +
+                         std::to_string(slice));
+            const Exposure param(isFine, slice);
+            uint8_t registry[16] = {0, 0, 0xAA, 0, 0, 0x55};
+            const double returned = param.setValue(value, registry);
+            EXPECT_NEAR(stored, returned, 1e-9);
+            EXPECT_EQ(code, registry[4]);
+            EXPECT_EQ(fineCount, registry[3]);
+            EXPECT_NEAR(stored, param.value(registry), 1e-9);
+            EXPECT_EQ(param.valueToStrValue(returned), param.strValue(registry));
+            EXPECT_EQ(0xAA, registry[2]);
+            EXPECT_EQ(0x55, registry[5]);
+        }
     }
 }
 
 TEST(Exposure, DecodesThroughCurrentSliceThenWholeTable) {
-    XEVExposureParamKestrel param(false, true, false, false, true, false);
-    const struct {
-        int code, fine;
-        double value;
-    } cases[] = {
-        {26, 206, 100.3},
-        {27, 0, 100},
-        {36, 125, 1500},
-        {254, 255, 220020},
-        // Codes outside the linear slice read as the whole table gives them.
-        {255, 4, 300000},
-        {5, 0, 0.6},
-        {12, 0, 4},
-    };
-    for (const auto& c : cases) {
-        uint8_t registry[16] = {};
-        registry[4] = static_cast<uint8_t>(c.code);
-        registry[3] = static_cast<uint8_t>(c.fine);
-        EXPECT_NEAR(c.value, param.value(registry), 1e-9) << c.code << "/" << c.fine;
+    const Exposure param(true, Linear);
+    // Codes outside the linear slice (the last three) read as the whole table gives them.
+    const std::tuple<uint8_t, uint8_t, double> cases[] = {
+        {26, 206, 100.3}, {27, 0, 100}, {36, 125, 1500}, {254, 255, 220020},
+        {255, 4, 300000}, {5, 0, 0.6},  {12, 0, 4}};
+    for (const auto& [code, fine, value] : cases) {
+        const uint8_t registry[16] = {0, 0, 0, fine, code};
+        EXPECT_NEAR(value, param.value(registry), 1e-9) << int(code) << "/" << int(fine);
     }
-    EXPECT_EQ("Error : For parameter 'Exposure Time', can't use NULL registry to write value.",
-              messageOf([&] { param.setValue(100.0, nullptr); }));
+}
+
+TEST(Exposure, RefusalMessages) {
+    const Exposure param(true, Linear);
     uint8_t registry[16] = {};
-    EXPECT_EQ("Error : For parameter 'Exposure Time', value(nan) is not a valid exposure time.",
-              messageOf([&] { param.setValue(std::nan(""), registry); }));
+    expectRefusals({
+        {[&] { param.setValue(100.0, nullptr); },
+         "Error : For parameter 'Exposure Time', can't use NULL registry to write value."},
+        {[&] { param.setValue(std::nan(""), registry); },
+         "Error : For parameter 'Exposure Time', value(nan) is not a valid exposure time."},
+    });
+    // Text holding a '%' is reported verbatim.
+    for (const char* bad : {"100 US", " 5", "", "us", "5 uss", "nan", "inf", "5m", "5 s s", "5%s"})
+        EXPECT_EQ(std::string("Error : ill-formed exposure time string: ") + bad,
+                  messageOf([&] { param.strValueToValue(bad); }));
 }
 
 TEST(Exposure, OptionChangesSelectTheSlice) {
@@ -187,57 +166,31 @@ TEST(Exposure, OptionChangesSelectTheSlice) {
     EXPECT_EQ(0, base.TriggerWidthData().second);
 }
 
+// The first range and the number of ranges of each slice.
 TEST(Exposure, CurrentSlices) {
-    const struct {
-        bool fine;
-        Slice slice;
-        std::size_t first, count;
-    } cases[] = {
-        {false, Slice::Gated, 0, 2},  {false, Slice::Log, 3, 2},
-        {false, Slice::Linear, 2, 4}, {false, Slice::LinearLong, 2, 4},
-        {true, Slice::Gated, 0, 2},   {true, Slice::Log, 3, 2},
-        {true, Slice::Linear, 2, 4},  {true, Slice::LinearLong, 2, 5},
+    const std::tuple<bool, Slice, int, int> cases[] = {
+        {false, Gated, 0, 2}, {false, Log, 3, 2}, {false, Linear, 2, 4}, {false, LinearLong, 2, 4},
+        {true, Gated, 0, 2},  {true, Log, 3, 2},  {true, Linear, 2, 4},  {true, LinearLong, 2, 5},
     };
-    for (const auto& c : cases) {
-        const Options o = optionsOf(c.slice);
-        ExpoRangesKestrel ranges(o.gated, c.fine, o.longExposure, false, o.linear, false);
-        const ExpoRanges::Slice slice = ranges.CurrentRange();
-        EXPECT_EQ(c.first, static_cast<std::size_t>(slice.first - ranges.table().begin()));
-        EXPECT_EQ(c.count, static_cast<std::size_t>(slice.second - slice.first));
+    for (const auto& [fine, slice, first, count] : cases) {
+        const auto ranges = Exposure(fine, slice).expoRanges();
+        const ExpoRanges::Slice current = ranges->CurrentRange();
+        EXPECT_EQ(first, current.first - ranges->table().begin());
+        EXPECT_EQ(count, current.second - current.first);
     }
 }
 
-TEST(Exposure, ParsesTexts) {
-    XEVExposureParamKestrel param(false, true, false, false, true, false);
-    const struct {
-        const char* text;
-        double value;
-    } good[] = {
+TEST(Exposure, ParsesAndFormatsTexts) {
+    const Exposure param(true, Linear);
+    const std::pair<const char*, double> good[] = {
         {"100.3ms", 100300}, {"100.3 ms", 100300}, {"100300 us", 100300}, {"0.1003s", 100300},
         {"100", 100},        {"5\265s", 5},        {"2e3ns", 2},          {"5 \t us", 5},
         {"1s", 1e6},         {"-5us", -5},         {"+.5us", 0.5},        {"7 ", 7},
         {"5\xC2\xB5s", 5},
     };
-    for (const auto& g : good)
-        EXPECT_NEAR(g.value, param.strValueToValue(g.text), 1e-9) << g.text;
-    for (const char* bad : {"100 US", " 5", "", "us", "5 uss", "nan", "inf", "5m", "5 s s"})
-        EXPECT_EQ(std::string("Error : ill-formed exposure time string: ") + bad,
-                  messageOf([&] { param.strValueToValue(bad); }))
-            << bad;
-    uint8_t registry[16] = {};
-    EXPECT_NEAR(100.3, param.setValue(std::string("100.3us"), registry), 1e-9);
-    EXPECT_EQ("100.3us", param.strValue(registry));
-    // Text holding a '%' is reported verbatim.
-    EXPECT_EQ("Error : ill-formed exposure time string: 5%s",
-              messageOf([&] { param.strValueToValue("5%s"); }));
-}
-
-TEST(Exposure, FormatsValues) {
-    XEVExposureParamKestrel param(false, false, false, false, true, false);
-    const struct {
-        double value;
-        const char* text;
-    } cases[] = {
+    for (const auto& [text, value] : good)
+        EXPECT_NEAR(value, param.strValueToValue(text), 1e-9) << text;
+    const std::pair<double, const char*> formats[] = {
         {100.4, "100.4us"},
         {0.5, "500ns"},
         {12000, "12ms"},
@@ -251,12 +204,15 @@ TEST(Exposure, FormatsValues) {
         {0.99999, "999.99ns"},
         {1234.5678, "1.2346ms"},
     };
-    for (const auto& c : cases)
-        EXPECT_EQ(c.text, param.valueToStrValue(c.value)) << c.value;
+    for (const auto& [value, text] : formats)
+        EXPECT_EQ(text, param.valueToStrValue(value)) << value;
+    uint8_t registry[16] = {};
+    EXPECT_NEAR(100.3, param.setValue(std::string("100.3us"), registry), 1e-9);
+    EXPECT_EQ("100.3us", param.strValue(registry));
 }
 
 TEST(Exposure, WalksTheWholeTable) {
-    XEVExposureParamKestrel coarse(true, false, false, false, false, false);
+    const Exposure coarse(false, Gated);
     const std::vector<std::string> texts = walk(coarse);
     ASSERT_EQ(256u, texts.size());
     EXPECT_EQ("100ns", texts[0]);
@@ -265,7 +221,7 @@ TEST(Exposure, WalksTheWholeTable) {
     EXPECT_EQ("11ms", texts[46]);
     EXPECT_EQ("220ms", texts[255]);
 
-    XEVExposureParamKestrel fine(false, true, false, false, true, false);
+    const Exposure fine(true, Linear);
     const std::vector<std::string> all = walk(fine);
     ASSERT_EQ(18u + 256u * (9 + 9 + 11 + 208 + 1), all.size());
     EXPECT_EQ("10us", all[18]);
@@ -287,9 +243,8 @@ TEST(Exposure, WalksTheWholeTable) {
 }
 
 TEST(Exposure, KestrelManualText) {
-    XEVExposureParamKestrel param(false, true, false, false, true, false);
     std::ostringstream os;
-    param.manual(os, 40);
+    Exposure(true, Linear).manual(os, 40);
     const std::string text = os.str();
     EXPECT_EQ(0u, text.find("Exposure Time :\nThis parameter is dependant from the options of "
                             "the camera( 'Gated', 'Fine Step', 'Long Expo' )\n-Gated Mode"));

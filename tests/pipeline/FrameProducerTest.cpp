@@ -13,13 +13,11 @@ using namespace XEVLibrary;
 using XEVTest::messageOf;
 using XEVTest::PassThroughFilter;
 using XEVTest::RecordingObserver;
+using XEVTest::RunningProducer;
 using XEVTest::writeFrame;
 
-TEST(FrameProducer, RefusesFifoSmallerThanThree) {
-    EXPECT_EQ(messageOf([] { XEVFrameProducer producer(2); }),
-              "Error : For XEVFrameProducer, Fifo Size(2) must be strictly higher than 2.");
-    EXPECT_NO_THROW(XEVFrameProducer producer(3));
-}
+/// Longer than any single wait of these tests: their own checks fail first.
+constexpr std::chrono::seconds Deadline{20};
 
 TEST(FrameProducer, ConnectionRules) {
     XEVFrameProducer producer(3);
@@ -51,59 +49,41 @@ TEST(FrameProducer, ConnectionRules) {
     EXPECT_EQ(producer.observerCount(), 2u);
 }
 
-TEST(FrameProducer, FormatIsKeptOrReallocated) {
+TEST(FrameProducer, FrameFormats) {
     XEVFrameProducer producer(3);
+    EXPECT_EQ(messageOf([&] { producer.lockFrameForWrite(); }),
+              "Error : For XEVFrameProducer, a frame format must be set before a frame is "
+              "written.");
     EXPECT_FALSE(producer.ensureFrameFormat(64, 32, CV_16UC1, 0));
     const uint8_t* before = producer.lockFrameForWrite()->data;
     producer.cancelWriting();
-    EXPECT_TRUE(producer.ensureFrameFormat(64, 32, CV_16UC1, 0));
+    EXPECT_TRUE(producer.ensureFrameFormat(64, 32, CV_16UC1, 0)); // kept
     EXPECT_EQ(producer.lockFrameForWrite()->data, before);
     producer.cancelWriting();
-    // Changing only the flags reallocates.
+
+    // Changing only the flags reallocates; the info line row lies after the
+    // image view, inside the buffer.
     EXPECT_FALSE(producer.ensureFrameFormat(64, 32, CV_16UC1, XEVFrameProducer::FLAG_INFO_LINE));
     EXPECT_EQ(producer.slotBufferSize(), 64u * 33u * 2u);
-}
-
-TEST(FrameProducer, InfoLineRowLiesOutsideTheImageView) {
-    XEVFrameProducer producer(3);
-    producer.ensureFrameFormat(640, 512, CV_8UC1, XEVFrameProducer::FLAG_INFO_LINE);
-    EXPECT_EQ(producer.slotBufferSize(), 640u * 513u);
     cv::Mat* image = producer.lockFrameForWrite();
-    EXPECT_EQ(image->cols, 640);
-    EXPECT_EQ(image->rows, 512);
+    EXPECT_EQ(image->size(), cv::Size(64, 32));
     EXPECT_TRUE(image->isContinuous());
-    // The extra row is addressable inside the buffer, after the last image row.
-    image->data[640 * 513 - 1] = 0x5A;
+    image->data[64 * 33 * 2 - 1] = 0x5A;
     producer.cancelWriting();
-}
 
-TEST(FrameProducer, RefusesBuffersThatCannotHoldTheFrame) {
-    XEVFrameProducer producer(3);
+    // A buffer that cannot hold the frame, or its info line row, is refused.
     EXPECT_EQ(messageOf([&] { producer.ensureFrameFormat(640, 512, CV_16UC1, 640 * 512, 0); }),
               "Error : For XEVFrameProducer, buffer size(327680) cannot hold a frame of 640x512 "
               "type(2).");
-    // The info line row must fit too.
     EXPECT_ANY_THROW(producer.ensureFrameFormat(16, 16, CV_8UC1, 16 * 16, 1));
     EXPECT_NO_THROW(producer.ensureFrameFormat(16, 16, CV_8UC1, 1024, 1));
-    EXPECT_EQ(messageOf([&] { producer.lockFrameForWrite(); }), "<no exception>");
-    producer.cancelWriting();
-}
-
-TEST(FrameProducer, RefusesFormatsWhoseSizeOverflows) {
-    XEVFrameProducer producer(3);
-    producer.ensureFrameFormat(16, 16, CV_8UC1, 0);
-    const int huge = std::numeric_limits<int>::max();
     // (2^31 - 1)^2 x 512 bytes wraps a 64-bit product to a negative size.
+    const int huge = std::numeric_limits<int>::max();
     EXPECT_EQ(messageOf([&] { producer.ensureFrameFormat(huge, huge, CV_8UC(512), 1024, 0); }),
               "Error : For XEVFrameProducer, invalid frame format 2147483647x2147483647 "
               "type(4088) size(1024).");
     EXPECT_THROW(producer.ensureFrameFormat(huge, huge, CV_16UC1, 0), XEVException);
     EXPECT_EQ(producer.frameWidth(), 16); // unchanged
-}
-
-TEST(FrameProducer, LockBeforeAnyFormatIsRefused) {
-    XEVFrameProducer producer(3);
-    EXPECT_THROW(producer.lockFrameForWrite(), XEVException);
 }
 
 TEST(FrameProducer, NumberingWrapsAroundWithoutReaders) {
@@ -126,101 +106,100 @@ TEST(FrameProducer, NumberingWrapsAroundWithoutReaders) {
 
 TEST(FrameProducer, StopWithResetRestartsNumbering) {
     for (bool reset : {false, true}) {
-        XEVFrameProducer producer(3);
-        RecordingObserver observer;
-        producer << observer;
-        producer.ensureFrameFormat(8, 8, CV_16UC1, 0);
-        producer.startProduction();
-        writeFrame(producer, 1);
-        writeFrame(producer, 2);
-        ASSERT_TRUE(observer.waitFrames(2));
-        producer.stopProduction(reset);
-        EXPECT_EQ(producer.writeCounter(), reset ? 0 : 2) << "reset " << reset;
+        RunningProducer run;
+        writeFrame(run.producer, 1);
+        writeFrame(run.producer, 2);
+        ASSERT_TRUE(run.observer.waitFrames(2));
+        run.producer.stopProduction(reset);
+        EXPECT_EQ(run.producer.writeCounter(), reset ? 0 : 2) << "reset " << reset;
     }
 }
 
 TEST(FrameProducer, WriterSkipsTheSlotAReaderHolds) {
-    XEVFrameProducer producer(3);
-    RecordingObserver observer;
-    producer << observer;
-    producer.ensureFrameFormat(8, 8, CV_16UC1, 0);
-    producer.startProduction();
+    XEVTest::finishesWithin(
+        "writes beside a held slot",
+        [] {
+            RunningProducer run;
+            XEVFrameProducer& producer = run.producer;
+            run.observer.hold();
+            writeFrame(producer, 100); // producer frame 0, slot 0, held by the reader
+            ASSERT_TRUE(run.observer.waitInside());
+            writeFrame(producer, 101); // slot 1
+            writeFrame(producer, 102); // slot 2
+            cv::Mat* image = producer.lockFrameForWrite();
+            EXPECT_EQ(producer.writeCounter(), 4); // number 3 would land in the held slot 0
+            image->setTo(cv::Scalar::all(103));
+            XEVFrameInfo info;
+            info.frameNumber = 103;
+            producer.unlockFrameForWrite(info);
+            EXPECT_EQ(producer.oldestFrameNumber(), 2);
 
-    observer.hold();
-    writeFrame(producer, 100); // producer frame 0, slot 0, held by the reader
-    ASSERT_TRUE(observer.waitInside());
-    writeFrame(producer, 101); // slot 1
-    writeFrame(producer, 102); // slot 2
-    cv::Mat* image = producer.lockFrameForWrite();
-    EXPECT_EQ(producer.writeCounter(), 4); // number 3 would land in the held slot 0
-    image->setTo(cv::Scalar::all(103));
-    XEVFrameInfo info;
-    info.frameNumber = 103;
-    producer.unlockFrameForWrite(info);
-    EXPECT_EQ(producer.oldestFrameNumber(), 2);
-
-    observer.release();
-    ASSERT_TRUE(observer.waitFrames(3));
-    producer.stopProduction(false);
-    // The reader jumps to the oldest frame still held, never reads the number
-    // the writer skipped (its slot still holds frame 100), never sees a frame
-    // twice, and always gets the pixels that belong to the record.
-    EXPECT_EQ(observer.frames(), (std::vector<uint64_t>{100, 102, 103}));
-    EXPECT_EQ(observer.pixels(), (std::vector<int>{100, 102, 103}));
+            run.observer.release();
+            ASSERT_TRUE(run.observer.waitFrames(3));
+            producer.stopProduction(false);
+            // The reader jumps to the oldest frame still held, never reads the number
+            // the writer skipped (its slot still holds frame 100), never sees a frame
+            // twice, and always gets the pixels that belong to the record.
+            EXPECT_EQ(run.observer.frames(), (std::vector<uint64_t>{100, 102, 103}));
+            EXPECT_EQ(run.observer.pixels(), (std::vector<int>{100, 102, 103}));
+        },
+        Deadline);
 }
 
 TEST(FrameProducer, WriterNeverBlocksOnASlowReader) {
-    XEVFrameProducer producer(4);
-    RecordingObserver slow;
-    producer << slow;
-    producer.ensureFrameFormat(32, 32, CV_16UC1, 0);
-    producer.startProduction();
-    slow.hold();
-    writeFrame(producer, 1);
-    ASSERT_TRUE(slow.waitInside());
-
-    auto writer = std::async(std::launch::async, [&] {
-        for (uint64_t i = 2; i < 2002; ++i)
-            writeFrame(producer, i);
-    });
-    EXPECT_EQ(writer.wait_for(XEVTest::DefaultDeadline), std::future_status::ready);
-    slow.release();
-    writer.get();
-    ASSERT_TRUE(XEVTest::waitUntil([&] {
-        auto frames = slow.frames();
-        return !frames.empty() && frames.back() == 2001;
-    }));
-    producer.stopProduction(false);
-    const auto frames = slow.frames();
-    // After the gap the reader starts at the oldest frame the FIFO still held.
-    ASSERT_GE(frames.size(), 2u);
-    EXPECT_EQ(frames[0], 1u);
-    EXPECT_EQ(frames[1], 2001u - 2u);
+    XEVTest::finishesWithin(
+        "writes beside a slow reader",
+        [] {
+            RunningProducer run(4);
+            RecordingObserver& slow = run.observer;
+            slow.hold();
+            writeFrame(run.producer, 1);
+            ASSERT_TRUE(slow.waitInside());
+            auto writer = std::async(std::launch::async, [&] {
+                for (uint64_t i = 2; i < 2002; ++i)
+                    writeFrame(run.producer, i);
+            });
+            EXPECT_EQ(writer.wait_for(XEVTest::DefaultDeadline), std::future_status::ready);
+            slow.release();
+            writer.get();
+            ASSERT_TRUE(XEVTest::waitUntil([&] {
+                auto frames = slow.frames();
+                return !frames.empty() && frames.back() == 2001;
+            }));
+            run.producer.stopProduction(false);
+            const auto frames = slow.frames();
+            // After the gap the reader starts at the oldest frame the FIFO still held.
+            ASSERT_GE(frames.size(), 2u);
+            EXPECT_EQ(frames[0], 1u);
+            EXPECT_EQ(frames[1], 2001u - 2u);
+        },
+        Deadline);
 }
 
 TEST(FrameProducer, FormatChangeWaitsForReadersToLeave) {
-    XEVFrameProducer producer(3);
-    RecordingObserver observer;
-    producer << observer;
-    producer.ensureFrameFormat(8, 8, CV_16UC1, 0);
-    producer.startProduction();
-    observer.hold();
-    writeFrame(producer, 1);
-    ASSERT_TRUE(observer.waitInside());
+    XEVTest::finishesWithin(
+        "a format change beside a reader",
+        [] {
+            RunningProducer run;
+            run.observer.hold();
+            writeFrame(run.producer, 1);
+            ASSERT_TRUE(run.observer.waitInside());
+            auto change = std::async(std::launch::async, [&] {
+                return run.producer.ensureFrameFormat(16, 16, CV_16UC1, 0);
+            });
+            EXPECT_EQ(change.wait_for(std::chrono::milliseconds(100)), std::future_status::timeout);
+            run.observer.release();
+            ASSERT_EQ(change.wait_for(XEVTest::DefaultDeadline), std::future_status::ready);
+            EXPECT_FALSE(change.get());
+            EXPECT_EQ(run.producer.writeCounter(), 0);
 
-    auto change = std::async(std::launch::async,
-                             [&] { return producer.ensureFrameFormat(16, 16, CV_16UC1, 0); });
-    EXPECT_EQ(change.wait_for(std::chrono::milliseconds(100)), std::future_status::timeout);
-    observer.release();
-    ASSERT_EQ(change.wait_for(XEVTest::DefaultDeadline), std::future_status::ready);
-    EXPECT_FALSE(change.get());
-    EXPECT_EQ(producer.writeCounter(), 0);
-
-    // The reader follows the new numbering from its start.
-    writeFrame(producer, 2);
-    ASSERT_TRUE(observer.waitFrames(2));
-    producer.stopProduction(false);
-    EXPECT_EQ(observer.frames(), (std::vector<uint64_t>{1, 2}));
+            // The reader follows the new numbering from its start.
+            writeFrame(run.producer, 2);
+            ASSERT_TRUE(run.observer.waitFrames(2));
+            run.producer.stopProduction(false);
+            EXPECT_EQ(run.observer.frames(), (std::vector<uint64_t>{1, 2}));
+        },
+        Deadline);
 }
 
 TEST(FrameProducer, FindFinalObserversListsChainEndsDepthFirst) {
@@ -229,15 +208,20 @@ TEST(FrameProducer, FindFinalObserversListsChainEndsDepthFirst) {
     RecordingObserver a, b, plain;
     device << filter;
     device << plain;
+    EXPECT_TRUE(filter.IsFinal()); // until something follows it
     std::vector<XEVObserver*> ends;
     device.FindFinalObservers(ends);
     EXPECT_EQ(ends, (std::vector<XEVObserver*>{&filter, &plain}));
 
     filter << a;
     filter << b;
+    EXPECT_FALSE(filter.IsFinal());
     ends.clear();
     device.FindFinalObservers(ends);
     EXPECT_EQ(ends, (std::vector<XEVObserver*>{&a, &b, &plain}));
+    ends.clear();
+    filter.FindFinalObservers(ends);
+    EXPECT_EQ(ends, (std::vector<XEVObserver*>{&a, &b}));
 }
 
 TEST(FrameProducer, DestroyingARunningProducerStopsItsGraphFirst) {

@@ -5,7 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <stdexcept>
 #include <thread>
+#include <vector>
 
 using namespace XEVLibrary;
 using XEVTest::DoneCounter;
@@ -34,18 +36,7 @@ TEST(Observer, ThreadStateMisusesAreCriticalErrors) {
     EXPECT_EQ(messageOf([&] { observer.waitEndReading(); }),
               "CriticalError : XEVObserver attempted to wait end of reading without reading thread "
               "already running.");
-
-    Chain chain;
-    chain.device << observer;
-    chain.device.startProduction();
-    EXPECT_EQ(messageOf([&] { observer.startReading(); }),
-              "CriticalError : XEVObserver attempted to start reading while reading thread was "
-              "already running.");
-    chain.device.stopProduction(false);
-}
-
-TEST(Observer, MissingSourceEndsTheThreadWithoutFrames) {
-    RecordingObserver observer;
+    // Without a source the thread ends at once, its error kept.
     observer.startReading();
     observer.waitEndReading();
     EXPECT_EQ(observer.lastErrorMessage(),
@@ -55,6 +46,14 @@ TEST(Observer, MissingSourceEndsTheThreadWithoutFrames) {
     EXPECT_EQ(observer.starts.load(), 0);
     EXPECT_EQ(observer.stops.load(), 0);
     EXPECT_TRUE(observer.frames().empty());
+
+    Chain chain;
+    chain.device << observer;
+    chain.device.startProduction();
+    EXPECT_EQ(messageOf([&] { observer.startReading(); }),
+              "CriticalError : XEVObserver attempted to start reading while reading thread was "
+              "already running.");
+    chain.device.stopProduction(false);
 }
 
 TEST(Observer, StopWakesAWaitingThreadAndCallsOnStopOnce) {
@@ -82,48 +81,32 @@ TEST(Observer, ConnectToASecondProducerIsIgnored) {
     EXPECT_EQ(first.observerCount(), 0u);
 }
 
-TEST(Observer, DoneSignalFiresOnceAfterTheTargetFrame) {
-    Chain chain;
-    RecordingObserver observer;
-    chain.device << observer;
-    DoneCounter done(observer);
-    observer.setDoneTarget(5);
-    chain.device.startProduction();
-    for (uint64_t i = 1; i <= 4; ++i) {
-        writeFrame(chain.device, i);
-        ASSERT_TRUE(observer.waitFrames(i));
-    }
-    EXPECT_EQ(done.count(), 0);
-    EXPECT_EQ(observer.doneTarget(), 5u);
-    for (uint64_t i = 5; i <= 8; ++i) {
-        writeFrame(chain.device, i);
-        ASSERT_TRUE(observer.waitFrames(i));
-    }
-    chain.device.stopProduction(false);
-    EXPECT_EQ(done.count(), 1);
-    EXPECT_EQ(observer.doneTarget(), 0u);
-}
-
-TEST(Observer, NonFinalFilterNeverFiresItsTarget) {
+TEST(Observer, DoneSignalFiresOnceAfterTheTargetFrameOfAFinalObserver) {
     Chain chain;
     PassThroughFilter filter;
     RecordingObserver end;
-    chain.device << filter;
-    filter << end;
-    DoneCounter filterDone(filter);
-    DoneCounter endDone(end);
-    filter.setDoneTarget(2);
-    end.setDoneTarget(2);
+    chain.device << filter << end;
+    DoneCounter filterDone(filter), endDone(end);
+    filter.setDoneTarget(2); // not final: never fires
+    end.setDoneTarget(5);
     chain.device.startProduction();
-    writeFrame(chain.device, 1);
-    writeFrame(chain.device, 2);
-    ASSERT_TRUE(endDone.waitCount(1));
+    for (uint64_t i = 1; i <= 4; ++i) {
+        writeFrame(chain.device, i);
+        ASSERT_TRUE(end.waitFrames(i));
+    }
+    EXPECT_EQ(endDone.count(), 0);
+    EXPECT_EQ(end.doneTarget(), 5u);
+    for (uint64_t i = 5; i <= 8; ++i) {
+        writeFrame(chain.device, i);
+        ASSERT_TRUE(end.waitFrames(i));
+    }
     chain.device.signalEndOfStream();
-    ASSERT_TRUE(end.waitFrames(2));
+    ASSERT_TRUE(endDone.waitCount(1));
     chain.device.stopProduction(false);
+    EXPECT_EQ(endDone.count(), 1);
+    EXPECT_EQ(end.doneTarget(), 0u);
     EXPECT_EQ(filterDone.count(), 0);
     EXPECT_EQ(filter.doneTarget(), 2u);
-    EXPECT_EQ(endDone.count(), 1);
 }
 
 TEST(Observer, EndOfStreamCompletesALossyFinalObserver) {
@@ -151,11 +134,21 @@ TEST(Observer, EndOfStreamCompletesALossyFinalObserver) {
     EXPECT_EQ(done.count(), 1);
 }
 
-TEST(Observer, FrameErrorEndsReadingAndIsReported) {
-    Chain chain;
+TEST(Observer, AnErrorEndsOnlyItsOwnReadingThreadAndIsKept) {
+    class ThrowingStart : public RecordingObserver {
+    public:
+        void onStart() override { throw std::runtime_error("no start"); }
+    };
+    class SelfJoin : public RecordingObserver {
+    public:
+        void onNewFrame(const cv::Mat&, const XEVFrameInfo&) override { waitEndReading(); }
+    };
+    Chain chain(6);
     RecordingObserver failing, healthy;
-    chain.device << failing;
-    chain.device << healthy;
+    ThrowingStart refusing;
+    SelfJoin joining;
+    for (XEVObserver* observer : std::vector<XEVObserver*>{&failing, &refusing, &joining, &healthy})
+        chain.device << *observer;
     DoneCounter done(failing);
     failing.throwOnFrame = 2;
     failing.setDoneTarget(10);
@@ -164,12 +157,19 @@ TEST(Observer, FrameErrorEndsReadingAndIsReported) {
         writeFrame(chain.device, i);
     ASSERT_TRUE(done.waitCount(1)); // a stage that died does not hold a capture
     ASSERT_TRUE(healthy.waitFrames(4));
+    ASSERT_TRUE(XEVTest::waitUntil([&] { return refusing.lastError() && joining.lastError(); }));
     chain.device.stopProduction(false);
 
     EXPECT_EQ(failing.lastErrorMessage(), "frame rejected");
     EXPECT_EQ(failing.frames(), (std::vector<uint64_t>{1, 2}));
     EXPECT_EQ(failing.stops.load(), 1);
+    EXPECT_EQ(refusing.lastErrorMessage(), "no start");
+    EXPECT_EQ(refusing.stops.load(), 0); // no onStop without onStart
+    // Joining itself is the threading library's error, not a hang.
+    EXPECT_NE(joining.lastErrorMessage().find("trying joining itself"), std::string::npos)
+        << joining.lastErrorMessage();
     EXPECT_EQ(healthy.frames().size(), 4u);
+    EXPECT_FALSE(healthy.lastError());
 
     // The next start clears the error and reads again.
     failing.throwOnFrame = 0;
@@ -179,67 +179,6 @@ TEST(Observer, FrameErrorEndsReadingAndIsReported) {
     ASSERT_TRUE(failing.waitFrames(3));
     chain.device.stopProduction(false);
     EXPECT_FALSE(failing.lastError());
-}
-
-class ThrowingStart : public RecordingObserver {
-public:
-    void onStart() override { throw std::runtime_error("no start"); }
-};
-
-TEST(Observer, StartErrorSkipsOnStop) {
-    Chain chain;
-    ThrowingStart observer;
-    chain.device << observer;
-    chain.device.startProduction();
-    ASSERT_TRUE(XEVTest::waitUntil([&] { return observer.lastError() != nullptr; }));
-    chain.device.stopProduction(false);
-    EXPECT_EQ(observer.lastErrorMessage(), "no start");
-    EXPECT_EQ(observer.stops.load(), 0);
-}
-
-TEST(Observer, JoiningItselfIsTheThreadingLibrarysError) {
-    class SelfJoin : public XEVObserver {
-    public:
-        void onNewFrame(const cv::Mat&, const XEVFrameInfo&) override { waitEndReading(); }
-    };
-    Chain chain;
-    SelfJoin observer;
-    chain.device << observer;
-    chain.device.startProduction();
-    writeFrame(chain.device, 1);
-    ASSERT_TRUE(XEVTest::waitUntil([&] { return observer.lastError() != nullptr; }));
-    chain.device.stopProduction(false);
-    EXPECT_NE(observer.lastErrorMessage().find("trying joining itself"), std::string::npos)
-        << observer.lastErrorMessage();
-}
-
-TEST(Filter, IsFinalUntilSomethingFollows) {
-    PassThroughFilter filter;
-    EXPECT_TRUE(filter.IsFinal());
-    RecordingObserver end;
-    filter << end;
-    EXPECT_FALSE(filter.IsFinal());
-    std::vector<XEVObserver*> ends;
-    filter.FindFinalObservers(ends);
-    EXPECT_EQ(ends, std::vector<XEVObserver*>{&end});
-}
-
-TEST(Filter, StopJoinsTheObserversBelowBeforeTheFilter) {
-    std::atomic<int> order{0};
-    Chain chain;
-    PassThroughFilter filter;
-    RecordingObserver end;
-    filter.orderCounter = &order;
-    end.orderCounter = &order;
-    chain.device << filter << end;
-    chain.device.startProduction();
-    writeFrame(chain.device, 7);
-    ASSERT_TRUE(end.waitFrames(1));
-    chain.device.stopProduction(false);
-    EXPECT_EQ(end.stopOrder.load(), 0);
-    EXPECT_EQ(filter.stopOrder.load(), 1);
-    EXPECT_EQ(end.frames(), std::vector<uint64_t>{7});
-    EXPECT_EQ(end.pixels(), std::vector<int>{7});
 }
 
 TEST(Filter, AStageThatCannotStartLeavesNothingRunning) {
@@ -262,7 +201,7 @@ TEST(Filter, AStageThatCannotStartLeavesNothingRunning) {
     EXPECT_FALSE(filter.isRunning());
 }
 
-TEST(Filter, StopJoinsEveryObserverThenRaisesTheFirstError) {
+TEST(Filter, StopJoinsEveryStageBelowFirstThenRaisesTheFirstError) {
     class FailingStop : public RecordingObserver {
     public:
         void stopReading(bool reset) override {
@@ -270,17 +209,29 @@ TEST(Filter, StopJoinsEveryObserverThenRaisesTheFirstError) {
             throw std::runtime_error("stop failed");
         }
     };
-    Chain chain;
-    RecordingObserver first, last;
+    std::atomic<int> order{0};
+    Chain chain(5);
+    RecordingObserver first, end;
     FailingStop failing;
+    PassThroughFilter filter;
+    filter.orderCounter = &order;
+    end.orderCounter = &order;
     chain.device << first;
     chain.device << failing;
-    chain.device << last;
+    chain.device << filter << end;
     chain.device.startProduction();
+    writeFrame(chain.device, 7);
+    ASSERT_TRUE(end.waitFrames(1));
     EXPECT_EQ(messageOf([&] { chain.device.stopProduction(false); }), "stop failed");
     EXPECT_FALSE(chain.device.isRunning());
+    // The observers below a filter stop before it.
+    EXPECT_EQ(end.stopOrder.load(), 0);
+    EXPECT_EQ(filter.stopOrder.load(), 1);
+    EXPECT_FALSE(filter.hasReadingThread());
+    EXPECT_EQ(end.frames(), std::vector<uint64_t>{7});
+    EXPECT_EQ(end.pixels(), std::vector<int>{7});
     for (const RecordingObserver* observer :
-         {&first, static_cast<RecordingObserver*>(&failing), &last}) {
+         {&first, static_cast<RecordingObserver*>(&failing), &end}) {
         EXPECT_FALSE(observer->hasReadingThread());
         EXPECT_EQ(observer->stops.load(), 1);
     }

@@ -2,6 +2,7 @@
 
 #include "TestSupport.h"
 #include "XEVFilter.h"
+#include "XEVFrameProducer.h"
 #include "XEVObserver.h"
 
 #include <atomic>
@@ -93,6 +94,18 @@ private:
     bool m_inside = false;
 };
 
+/// A running producer of 8 x 8 frames with one recording observer.
+struct RunningProducer {
+    explicit RunningProducer(unsigned int fifoSize = 3) : producer(fifoSize) {
+        producer << observer;
+        producer.ensureFrameFormat(8, 8, CV_16UC1, 0);
+        producer.startProduction();
+    }
+    ~RunningProducer() { observer.release(); } // before the producer joins it
+    RecordingObserver observer;
+    XEVLibrary::XEVFrameProducer producer;
+};
+
 /// A filter that copies its input into its own FIFO.
 class PassThroughFilter : public XEVLibrary::XEVFilter {
 public:
@@ -112,27 +125,15 @@ public:
 class DoneCounter {
 public:
     explicit DoneCounter(XEVLibrary::XEVObserver& observer) {
-        observer.Impl()->connect([this] {
-            {
-                std::lock_guard<std::mutex> guard(m_lock);
-                ++m_count;
-            }
-            m_changed.notify_all();
-        });
+        observer.Impl()->connect([this] { m_count.fetch_add(1); });
     }
-    int count() const {
-        std::lock_guard<std::mutex> guard(m_lock);
-        return m_count;
-    }
+    int count() const { return m_count.load(); }
     bool waitCount(int count) {
-        std::unique_lock<std::mutex> lock(m_lock);
-        return m_changed.wait_for(lock, DefaultDeadline, [&] { return m_count >= count; });
+        return waitUntil([&] { return m_count.load() >= count; });
     }
 
 private:
-    mutable std::mutex m_lock;
-    std::condition_variable m_changed;
-    int m_count = 0;
+    std::atomic<int> m_count{0};
 };
 
 } // namespace XEVTest

@@ -1,11 +1,11 @@
 // The wide (AVX-512) and portable paths of the per-pixel kernels must give
 // the same bytes; each case runs with the processor's own features and again
-// with the portable paths forced.
+// with the portable paths forced. StageReferenceTest.cpp runs every stage on
+// both paths as well.
 #include "FilterTestUtil.h"
 
 #include "XEVAGCROI.h"
 #include "XEVAutomaticGainControl.h"
-#include "XEVManualAGC.h"
 #include "toolbox/CpuFeatures.h"
 #include "toolbox/GainControl.h"
 #include "toolbox/PixelKernels.h"
@@ -25,16 +25,6 @@ using namespace XEVFilterTest;
 namespace d = XEVLibrary::XEVToolBox::detail;
 
 namespace {
-
-/// Runs @p body with the processor's features, then with the portable paths.
-template <class Body>
-void onEveryPath(Body body) {
-    d::restoreCpuFeatures();
-    body("own features");
-    d::overrideCpuFeatures(d::CpuFeatures{});
-    body("portable");
-    d::restoreCpuFeatures();
-}
 
 std::vector<uint16_t> everyLevelTwice() {
     // All levels in order, then shuffled, so lanes see every level at every
@@ -57,32 +47,69 @@ int stretchMismatches(const d::StretchTable& stretch, const std::vector<uint16_t
     return wrong;
 }
 
+/// How many of the 65536 entries of @p table are not @p formula of their level.
+template <class Formula>
+int tableMismatches(const uint8_t* table, Formula formula) {
+    int wrong = 0;
+    for (int i = 0; i < 65536; ++i)
+        wrong += table[i] != formula(i);
+    return wrong;
+}
+
 } // namespace
 
-TEST(KernelPaths, StretchTablesGiveTheirOwnBytesForEveryLevel) {
+TEST(KernelPaths, TheDefaultFeatureSetIsThePortableOne) {
+    // onEveryPath relies on it, on every processor.
+    const d::CpuFeatures portable;
+    EXPECT_FALSE(portable.byteLookup || portable.wideStretch || portable.laneCompress);
+    d::overrideCpuFeatures(portable);
+    const d::CpuFeatures inUse = d::cpuFeatures();
+    d::restoreCpuFeatures();
+    EXPECT_FALSE(inUse.byteLookup || inUse.wideStretch || inUse.laneCompress);
+}
+
+TEST(KernelPaths, StretchTablesHoldTheFormulaAndGiveTheirOwnBytesForEveryLevel) {
     const std::vector<uint16_t> levels = everyLevelTwice();
     // Ties of round bounds (1000..2000 has 127.5 at 1500), reversed and tiny
-    // spans, and bounds too close for single precision.
+    // spans, bounds beyond the levels and too close for single precision.
     const std::pair<double, double> bounds[] = {
-        {2500, 11000}, {1000, 2000}, {0, 16383},        {1000, 1300}, {16382, 16682},
-        {0, 510},      {7, 517},     {1234.5, 9876.25}, {2000, 1000}, {0.1, 0.2},
-        {-5, 70000},   {3, 4},       {100.3, 65535.7},  {0, 1},       {65000, 65300}};
+        {0, 16383},     {1000, 1300}, {1000, 2000},      {5000, 5300},
+        {0, 300},       {123, 16683}, {1234.5, 9876.25}, {2000, 1000},
+        {0.1, 0.2},     {-5, 70000},  {1e9, 1e9 + 1},    {3, 4},
+        {16382, 16682}, {0, 510},     {7, 517},          {100.3, 65535.7},
+        {2500, 11000},  {0, 1},       {65000, 65300},    {16383, 16683},
+        {200, 16382},   {-10, 290}};
+    // rint(clamp((p - low) / (high - low) * 255, 0, 255)) in double precision,
+    // and the same in single precision for the window gain controls.
+    const auto inDouble = [](double low, double high) {
+        return [=](int p) {
+            return uint8_t(
+                std::rint(std::min(255.0, std::max(0.0, (p - low) / (high - low) * 255.0))));
+        };
+    };
+    const auto inFloat = [](int low, int high) {
+        return [=](int p) {
+            return cv::saturate_cast<uint8_t>((float(p) - float(low)) / float(high - low) * 255.0f);
+        };
+    };
     onEveryPath([&](const char* path) {
         d::StretchTable stretch;
         for (const auto& b : bounds) {
+            SCOPED_TRACE(testing::Message() << path << " " << b.first << ".." << b.second);
             d::stretchRangeDouble(stretch.table(), 0, 65536, b.first, b.second);
+            EXPECT_EQ(tableMismatches(stretch.table(), inDouble(b.first, b.second)), 0);
             stretch.prepare(b.first, b.second);
-            EXPECT_EQ(stretchMismatches(stretch, levels, 0), 0)
-                << path << " double " << b.first << ".." << b.second;
+            EXPECT_EQ(stretchMismatches(stretch, levels, 0), 0);
             EXPECT_EQ(stretchMismatches(stretch, levels, 5), 0) << "unaligned start";
-        }
-        for (const auto& b : bounds) {
-            if (b.first != int(b.first) || b.second != int(b.second) || b.second <= b.first)
+            const int low = int(b.first), high = int(b.second);
+            if (low != b.first || high != b.second || high <= low || high > 70000)
                 continue;
-            d::fillFloatStretchTable16(stretch.table(), int(b.first), int(b.second));
+            d::fillStretchTable16(stretch.table(), low, high);
+            EXPECT_EQ(tableMismatches(stretch.table(), inDouble(low, high)), 0) << "integer";
+            d::fillFloatStretchTable16(stretch.table(), low, high);
+            EXPECT_EQ(tableMismatches(stretch.table(), inFloat(low, high)), 0) << "float";
             stretch.prepare(b.first, b.second);
-            EXPECT_EQ(stretchMismatches(stretch, levels, 0), 0)
-                << path << " float " << b.first << ".." << b.second;
+            EXPECT_EQ(stretchMismatches(stretch, levels, 0), 0) << "float";
         }
     });
 }
@@ -141,20 +168,6 @@ TEST(KernelPaths, HistogramCountsEveryPixelOnceAndClampsToTheLastBin) {
             ++expected[std::min<uint32_t>(levels[i], 16383)];
         EXPECT_EQ(histogram, expected) << "from " << first;
     }
-}
-
-TEST(KernelPaths, ManualGainControlOnAWindowOfAFrame) {
-    // Rows of a window are not continuous: each is stretched on its own.
-    const cv::Mat frame = randomWords(40, 200, 0, 65535, 21);
-    const cv::Mat window = frame(cv::Rect(3, 2, 131, 30));
-    onEveryPath([&](const char* path) {
-        XEVManualAGC agc(4, 1000.0, 2000.0);
-        cv::Mat out;
-        ASSERT_TRUE(agc.process(window, out, XEVFrameInfo()));
-        cv::Mat whole;
-        ASSERT_TRUE(agc.process(frame, whole, XEVFrameInfo()));
-        EXPECT_EQ(differences(out, whole(cv::Rect(3, 2, 131, 30))), 0) << path;
-    });
 }
 
 namespace {
@@ -256,30 +269,30 @@ TEST(KernelPaths, GainControlStagesAgreeOnEveryPath) {
 TEST(KernelPaths, SaturationRoundsEachOperationOnItsOwn) {
     // (c0 a - (c1 - c2) d) / 3 with a rounding after every operation: a build
     // for processors with FMA must not fuse the multiply and the subtraction.
+    std::vector<uint8_t> c[3];
+    for (int x = 0; x < 256; ++x)
+        for (int y = 0; y < 256; ++y)
+            for (int z = 0; z < 256; z += 5)
+                for (int i = 0; i < 3; ++i)
+                    c[i].push_back(uint8_t(i == 0 ? x : (i == 1 ? y : z)));
+    const std::size_t count = c[0].size() - 7; // whole blocks and a tail
+    std::vector<uint8_t> r[3] = {std::vector<uint8_t>(count), std::vector<uint8_t>(count),
+                                 std::vector<uint8_t>(count)};
     for (const float s : {0.0f, 0.37f, 1.3f, 2.0f, 4.75f}) {
         const float a = 2.0f * s + 1.0f, d = s - 1.0f;
-        std::vector<uint8_t> c0, c1, c2;
-        for (int x = 0; x < 256; ++x)
-            for (int y = 0; y < 256; ++y)
-                for (int z = 0; z < 256; z += 5) {
-                    c0.push_back(uint8_t(x));
-                    c1.push_back(uint8_t(y));
-                    c2.push_back(uint8_t(z));
-                }
-        std::vector<uint8_t> r0(c0.size()), r1(c0.size()), r2(c0.size());
-        d::saturatePlanes(c0.data(), c1.data(), c2.data(), r0.data(), r1.data(), r2.data(),
-                          c0.size(), a, d);
+        d::saturatePlanes(c[0].data(), c[1].data(), c[2].data(), r[0].data(), r[1].data(),
+                          r[2].data(), count, a, d);
+        const auto expected = [&](float own, float x, float y) {
+            volatile float product = own * a; // kept apart from the subtraction
+            volatile float other = (x - y) * d;
+            const float v = std::rint((product - other) / 3.0f);
+            return uint8_t(std::min(255.0f, std::max(0.0f, v)));
+        };
         int wrong = 0;
-        for (std::size_t i = 0; i < c0.size(); ++i) {
-            auto expected = [&](float c, float x, float y) {
-                volatile float product = c * a; // kept apart from the subtraction
-                volatile float other = (x - y) * d;
-                const float v = std::rint((product - other) / 3.0f);
-                return uint8_t(std::min(255.0f, std::max(0.0f, v)));
-            };
-            wrong += r0[i] != expected(c0[i], c1[i], c2[i]);
-            wrong += r1[i] != expected(c1[i], c0[i], c2[i]);
-            wrong += r2[i] != expected(c2[i], c1[i], c0[i]);
+        for (std::size_t i = 0; i < count; ++i) {
+            wrong += r[0][i] != expected(c[0][i], c[1][i], c[2][i]);
+            wrong += r[1][i] != expected(c[1][i], c[0][i], c[2][i]);
+            wrong += r[2][i] != expected(c[2][i], c[1][i], c[0][i]);
         }
         EXPECT_EQ(wrong, 0) << "saturation " << s;
     }

@@ -19,18 +19,23 @@ using XEVTest::writeFrame;
 
 namespace {
 
-// Runs @p inputs through @p filter (frame numbers 1, 2 ...) and waits until
-// @p outputs frames came out of it.
-void runThrough(XEVFilter& filter, FrameCapture& capture, const std::vector<cv::Mat>& inputs,
-                std::size_t outputs = 1) {
+// Runs @p inputs through @p filter (frame numbers 1, 2 ...), waits until a
+// frame came out of it and stops: exactly one must have come out (frame(0)
+// throws when none did).
+std::unique_ptr<FrameCapture> runThrough(XEVFilter& filter, const std::vector<cv::Mat>& inputs) {
+    auto capture = std::make_unique<FrameCapture>();
     XEVFrameProducer source(4);
     source << filter;
-    filter << capture;
-    ProductionGuard running(source);
-    uint64_t number = 1;
-    for (const cv::Mat& input : inputs)
-        writeFrame(source, input, number++);
-    EXPECT_TRUE(capture.waitForFrames(outputs));
+    filter << *capture;
+    {
+        ProductionGuard running(source);
+        uint64_t number = 1;
+        for (const cv::Mat& input : inputs)
+            writeFrame(source, input, number++);
+        EXPECT_TRUE(capture->waitForFrames(1));
+    }
+    EXPECT_EQ(capture->count(), 1u);
+    return capture;
 }
 
 std::time_t localTime(int year, int month, int day, int hour, int minute, int second) {
@@ -59,16 +64,15 @@ bool equal(const cv::Mat& a, const cv::Mat& b) {
 } // namespace
 
 TEST(Timestamp, TextFormatLeavesMinutesUnpadded) {
-    struct Case {
+    const struct {
         std::time_t when;
         const char* text;
-    };
-    const Case cases[] = {
+    } cases[] = {
         {localTime(2026, 12, 5, 8, 3, 7), "Day : 5/12/2026; Time : 08:3:07"},
         {localTime(2027, 1, 31, 23, 59, 0), "Day : 31/1/2027; Time : 23:59:00"},
         {localTime(2000, 2, 29, 0, 0, 9), "Day : 29/2/2000; Time : 00:0:09"},
     };
-    for (const Case& c : cases)
+    for (const auto& c : cases)
         EXPECT_EQ(XEVTimestamp::text(c.when), c.text);
 }
 
@@ -76,45 +80,40 @@ TEST(Timestamp, DrawsTheInjectedTimeOnACopy) {
     XEVTimestamp stamp(10, 40, 0.8, 4);
     const std::time_t when = localTime(2026, 12, 5, 8, 3, 7);
     stamp.setClock([when] { return when; });
-    FrameCapture capture;
     const cv::Mat input = XEVTest::gradientFrame(320, 64);
     const cv::Mat original = input.clone();
-    runThrough(stamp, capture, {input});
-    ASSERT_TRUE(capture.waitForFrames(1));
-    EXPECT_TRUE(equal(capture.frame(0),
+    const auto capture = runThrough(stamp, {input});
+    EXPECT_TRUE(equal(capture->frame(0),
                       withText(original, "Day : 5/12/2026; Time : 08:3:07", 10, 40, 0.8)));
-    EXPECT_FALSE(equal(capture.frame(0), original));
+    EXPECT_FALSE(equal(capture->frame(0), original));
     EXPECT_TRUE(equal(input, original));
-    EXPECT_EQ(capture.info(0).frameNumber, 1u);
-    EXPECT_FLOAT_EQ(capture.info(0).temperature, 21.5f);
+    EXPECT_EQ(capture->info(0).frameNumber, 1u);
+    EXPECT_FLOAT_EQ(capture->info(0).temperature, 21.5f);
 }
 
 TEST(AddText, DrawsTheTextAndClipsAtTheBorder) {
-    struct Case {
+    const struct {
         int x, y;
         bool visible;
-    };
-    const Case cases[] = {{5, 30, true},
-                          {-20, 5, true},
-                          {150, 70, true},
-                          {INT_MIN / 2, 30, false},
-                          {5, INT_MAX / 2, false}};
-    for (const Case& c : cases) {
+    } cases[] = {{5, 30, true},
+                 {-20, 5, true},
+                 {150, 70, true},
+                 {INT_MIN / 2, 30, false},
+                 {5, INT_MAX / 2, false}};
+    for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << c.x << "," << c.y);
         XEVAddText text("XEV 42", c.x, c.y, 1.0, 4);
-        FrameCapture capture;
         const cv::Mat input = XEVTest::gradientFrame(160, 64, c.x);
-        runThrough(text, capture, {input});
-        ASSERT_TRUE(capture.waitForFrames(1));
-        EXPECT_EQ(!equal(capture.frame(0), input), c.visible);
-        if (c.visible) {
-            EXPECT_TRUE(equal(capture.frame(0), withText(input, "XEV 42", c.x, c.y, 1.0)));
-        }
+        const auto capture = runThrough(text, {input});
+        EXPECT_TRUE(
+            equal(capture->frame(0), c.visible ? withText(input, "XEV 42", c.x, c.y, 1.0) : input));
+        EXPECT_EQ(!equal(capture->frame(0), input), c.visible);
     }
 }
 
 TEST(Annotation, FramesThatAreNotGreyBytesYieldNothing) {
-    const std::string picture = ::testing::TempDir() + "/xev-overlay-types.png";
+    XEVTest::TempDir dir;
+    const std::string picture = dir.path() + "/picture.png";
     ASSERT_TRUE(cv::imwrite(picture, cv::Mat(8, 8, CV_8UC1, cv::Scalar(255))));
     using Factory = std::function<std::unique_ptr<XEVFilter>()>;
     const Factory factories[] = {
@@ -127,14 +126,11 @@ TEST(Annotation, FramesThatAreNotGreyBytesYieldNothing) {
         for (int type : badTypes) {
             SCOPED_TRACE(type);
             auto filter = make();
-            FrameCapture capture;
             // A wrong frame, then a good one: only the good one comes out.
-            runThrough(*filter, capture,
-                       {cv::Mat(48, 64, type, cv::Scalar::all(7)), XEVTest::gradientFrame(64, 48)});
-            ASSERT_TRUE(capture.waitForFrames(1));
-            EXPECT_EQ(capture.info(0).frameNumber, 2u);
-            EXPECT_EQ(capture.frame(0).type(), CV_8UC1);
-            EXPECT_EQ(capture.count(), 1u);
+            const auto capture = runThrough(*filter, {cv::Mat(48, 64, type, cv::Scalar::all(7)),
+                                                      XEVTest::gradientFrame(64, 48)});
+            EXPECT_EQ(capture->info(0).frameNumber, 2u);
+            EXPECT_EQ(capture->frame(0).type(), CV_8UC1);
         }
     }
 }
@@ -142,36 +138,47 @@ TEST(Annotation, FramesThatAreNotGreyBytesYieldNothing) {
 class Overlay : public ::testing::Test {
 protected:
     void SetUp() override {
-        m_path = ::testing::TempDir() + "/xev-overlay-picture.png";
         m_picture = cv::Mat(6, 10, CV_8UC1);
         for (int r = 0; r < m_picture.rows; ++r)
             for (int c = 0; c < m_picture.cols; ++c)
                 m_picture.at<uint8_t>(r, c) = static_cast<uint8_t>(200 + r * 10 + c);
-        ASSERT_TRUE(cv::imwrite(m_path, m_picture));
+        ASSERT_TRUE(cv::imwrite(m_dir.path() + "/picture.png", m_picture));
     }
     cv::Mat run(int x, int y, double alpha, const cv::Mat& input) {
-        XEVImageOverlay overlay(m_path, x, y, alpha, 4);
+        XEVImageOverlay overlay(m_dir.path() + "/picture.png", x, y, alpha, 4);
         EXPECT_TRUE(overlay.hasPicture());
-        FrameCapture capture;
-        runThrough(overlay, capture, {input});
-        EXPECT_TRUE(capture.waitForFrames(1));
-        return capture.count() ? capture.frame(0) : cv::Mat();
+        const auto capture = runThrough(overlay, {input});
+        return capture->count() ? capture->frame(0) : cv::Mat();
     }
-    std::string m_path;
+    XEVTest::TempDir m_dir;
     cv::Mat m_picture;
 };
 
-TEST_F(Overlay, AlphaOneCopiesThePictureFromItsFirstVisibleRowAndColumn) {
-    const cv::Mat input = XEVTest::gradientFrame(32, 16);
-    const cv::Mat out = run(-3, -2, 1.0, input);
-    cv::Mat expected = input.clone();
-    m_picture(cv::Rect(3, 2, 7, 4)).copyTo(expected(cv::Rect(0, 0, 7, 4)));
-    EXPECT_TRUE(equal(out, expected));
-}
-
-TEST_F(Overlay, AlphaZeroLeavesTheFrameUnchanged) {
-    const cv::Mat input = XEVTest::gradientFrame(32, 16);
-    EXPECT_TRUE(equal(run(4, 4, 0.0, input), input));
+TEST_F(Overlay, CopiesTheVisiblePartAndNeverDrawsOutsideTheFrame) {
+    const struct {
+        int x, y;
+        double alpha;
+        cv::Rect covered; // frame area covered by the picture
+    } cases[] = {
+        {-3, -2, 1.0, cv::Rect(0, 0, 7, 4)}, // from its first visible row and column
+        {4, 4, 0.0, cv::Rect()},             // alpha 0 leaves the frame unchanged
+        {28, 13, 1.0, cv::Rect(28, 13, 4, 3)},
+        {-9, -5, 1.0, cv::Rect(0, 0, 1, 1)},
+        {-10, 0, 1.0, cv::Rect()},
+        {32, 0, 1.0, cv::Rect()},
+        {0, 16, 1.0, cv::Rect()},
+        {INT_MIN, INT_MIN, 1.0, cv::Rect()},
+        {INT_MAX, INT_MAX, 1.0, cv::Rect()},
+        {INT_MAX - 5, 0, 1.0, cv::Rect()},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.x << "," << c.y);
+        const cv::Mat input = XEVTest::gradientFrame(32, 16);
+        cv::Mat expected = input.clone();
+        if (!c.covered.empty())
+            m_picture(c.covered - cv::Point(c.x, c.y)).copyTo(expected(c.covered));
+        EXPECT_TRUE(equal(run(c.x, c.y, c.alpha, input), expected));
+    }
 }
 
 TEST_F(Overlay, BlendTruncatesTowardZero) {
@@ -186,41 +193,10 @@ TEST_F(Overlay, BlendTruncatesTowardZero) {
     EXPECT_TRUE(equal(out, expected));
 }
 
-TEST_F(Overlay, NeverDrawsOutsideTheFrame) {
-    struct Case {
-        int x, y;
-        cv::Rect covered; // frame area covered by the picture
-    };
-    const Case cases[] = {
-        {28, 13, cv::Rect(28, 13, 4, 3)},
-        {-9, -5, cv::Rect(0, 0, 1, 1)},
-        {-10, 0, cv::Rect()},
-        {32, 0, cv::Rect()},
-        {0, 16, cv::Rect()},
-        {INT_MIN, INT_MIN, cv::Rect()},
-        {INT_MAX, INT_MAX, cv::Rect()},
-        {INT_MAX - 5, 0, cv::Rect()},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(testing::Message() << c.x << "," << c.y);
-        const cv::Mat input = XEVTest::gradientFrame(32, 16);
-        const cv::Mat out = run(c.x, c.y, 1.0, input);
-        cv::Mat expected = input.clone();
-        if (!c.covered.empty()) {
-            const cv::Rect source(c.covered.x - c.x, c.covered.y - c.y, c.covered.width,
-                                  c.covered.height);
-            m_picture(source).copyTo(expected(c.covered));
-        }
-        EXPECT_TRUE(equal(out, expected));
-    }
-}
-
 TEST(OverlayFile, UnreadablePictureDrawsNothing) {
     XEVImageOverlay overlay("/nonexistent/xev-picture.png", 0, 0, 1.0, 4);
     EXPECT_FALSE(overlay.hasPicture());
-    FrameCapture capture;
     const cv::Mat input = XEVTest::gradientFrame(16, 8);
-    runThrough(overlay, capture, {input});
-    ASSERT_TRUE(capture.waitForFrames(1));
-    EXPECT_TRUE(equal(capture.frame(0), input));
+    const auto capture = runThrough(overlay, {input});
+    EXPECT_TRUE(equal(capture->frame(0), input));
 }

@@ -3,6 +3,7 @@
 #include "TestSupport.h"
 #include "XEVFrameProducer.h"
 #include "XEVObserver.h"
+#include "tests/toolbox_filters/FilterTestUtil.h"
 
 #include <opencv2/core.hpp>
 
@@ -80,15 +81,6 @@ private:
     XEVLibrary::XEVFrameProducer& m_producer;
 };
 
-/// A fresh directory under the system's temporary directory, removed at the end.
-class TempDir {
-public:
-    TempDir();
-    ~TempDir();
-    const std::string& path() const { return m_path; }
-
-private:
-    std::string m_path;
-};
+using XEVFilterTest::TempDir;
 
 } // namespace XEVTest

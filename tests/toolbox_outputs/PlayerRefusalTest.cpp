@@ -33,17 +33,19 @@ void tryPlayerWithout(const char* display, const std::string& expected) {
 
 } // namespace
 
-TEST(PlayerRefusal, NoDisplayVariableIsRefusedWithoutEndingTheProcess) {
+const std::string Refused = "Error : XEVPlayer(xev-no-display): no display available: ";
+
+TEST(PlayerRefusal, NoOrEmptyDisplayVariableIsRefusedWithoutEndingTheProcess) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
-    EXPECT_EXIT(tryPlayerWithout(nullptr, "Error : XEVPlayer(xev-no-display): no display "
-                                          "available: DISPLAY is not set."),
+    EXPECT_EXIT(tryPlayerWithout(nullptr, Refused + "DISPLAY is not set."),
                 ::testing::ExitedWithCode(0), "refused");
+    EXPECT_EXIT(tryPlayerWithout("", Refused + "DISPLAY is not set."), ::testing::ExitedWithCode(0),
+                "refused");
 }
 
 TEST(PlayerRefusal, UnreachableXServerIsRefused) {
     GTEST_FLAG_SET(death_test_style, "threadsafe");
-    EXPECT_EXIT(tryPlayerWithout(":4711", "Error : XEVPlayer(xev-no-display): no display "
-                                          "available: cannot connect to the X server :4711."),
+    EXPECT_EXIT(tryPlayerWithout(":4711", Refused + "cannot connect to the X server :4711."),
                 ::testing::ExitedWithCode(0), "refused");
 }
 

@@ -56,21 +56,6 @@ void record(XEVRecordAVI& recorder, const std::vector<cv::Mat>& frames) {
 
 } // namespace
 
-TEST(RecordAVI, VideoSizeShrinksByFourWithTheColourFlag) {
-    struct Case {
-        int width, height;
-        bool color;
-        int videoWidth, videoHeight;
-    };
-    const Case cases[] = {
-        {640, 512, true, 636, 508}, {640, 512, false, 640, 512}, {1280, 1024, true, 1276, 1020}};
-    for (const Case& c : cases) {
-        XEVRecordAVI recorder("/tmp/unused.avi", c.width, c.height, 25.0, c.color, 4);
-        EXPECT_EQ(recorder.videoWidth(), c.videoWidth);
-        EXPECT_EQ(recorder.videoHeight(), c.videoHeight);
-    }
-}
-
 TEST(RecordAVI, CodecMustHaveFourCharacters) {
     for (const char* codec : {"", "FMP", "FMP42"}) {
         try {

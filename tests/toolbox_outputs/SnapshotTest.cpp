@@ -21,13 +21,11 @@ class CountingSnapshot : public XEVSnapshot {
 public:
     using XEVSnapshot::XEVSnapshot;
     void onNewFrame(const cv::Mat& frame, const XEVFrameInfo& info) override {
-        try {
-            XEVSnapshot::onNewFrame(frame, info);
-        } catch (...) {
-            ++handled;
-            throw;
-        }
-        ++handled;
+        struct Count {
+            std::atomic<int>& n;
+            ~Count() { ++n; } // also when the frame could not be saved
+        } count{handled};
+        XEVSnapshot::onNewFrame(frame, info);
     }
     std::atomic<int> handled{0};
 };
@@ -42,8 +40,15 @@ std::string refusal(const std::string& path, const std::string& extension, unsig
     return "";
 }
 
-bool exists(const std::string& path) {
-    return std::filesystem::exists(path);
+/// Starts a producer feeding @p snapshot, asks for one snap and writes
+/// @p frame as number @p number; returns once the snapshot handled it.
+void snapOne(CountingSnapshot& snapshot, const cv::Mat& frame, uint64_t number) {
+    XEVFrameProducer source(4);
+    source << snapshot;
+    ProductionGuard running(source);
+    snapshot.snap();
+    writeFrame(source, frame, number);
+    EXPECT_TRUE(XEVTest::waitUntil([&] { return snapshot.handled.load() == 1; }));
 }
 
 } // namespace
@@ -60,12 +65,11 @@ TEST(Snapshot, ConstructionRefusalsComeInOrder) {
                             "'.tif' or '.tiff' as file extension: '.gif' provided.";
     const std::string quality =
         "CriticalError : XEVSnapshot: jpeg_quality must be in the range [0,100]. 101 provided.";
-    struct Case {
+    const struct {
         std::string path, extension;
         unsigned quality;
         std::string message;
-    };
-    const Case cases[] = {
+    } cases[] = {
         {"", "jpg", 90, empty},
         {"/tmp/shot", "", 90, empty},
         {"/tmp/", "", 101, empty},
@@ -85,10 +89,8 @@ TEST(Snapshot, ConstructionRefusalsComeInOrder) {
         {file + "/shot", "bmp", 500,
          "CriticalError : XEVSnapshot: The directory " + file + " is not accessible."},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.path + " " + c.extension);
-        EXPECT_EQ(refusal(c.path, c.extension, c.quality), c.message);
-    }
+    for (const auto& c : cases)
+        EXPECT_EQ(refusal(c.path, c.extension, c.quality), c.message) << c.path << c.extension;
     // Accepted: bmp, png and tiff ignore the quality; a bare name is in the
     // current directory.
     EXPECT_EQ(refusal(dir.path() + "/shot", "BMP", 500), "");
@@ -101,20 +103,14 @@ TEST(Snapshot, ConstructionRefusalsComeInOrder) {
 
 TEST(Snapshot, PngAndTiffKeepSixteenBitFramesWhole) {
     TempDir dir;
+    cv::Mat frame(24, 32, CV_16UC1);
+    cv::randu(frame, 0, 16384); // 14-bit camera values
     for (const char* extension : {"png", "tiff"}) {
-        SCOPED_TRACE(extension);
         CountingSnapshot snapshot(dir.path() + "/raw", extension, 0);
-        XEVFrameProducer source(4);
-        source << snapshot;
-        ProductionGuard running(source);
-        snapshot.snap();
-        cv::Mat frame(24, 32, CV_16UC1);
-        cv::randu(frame, 0, 16384); // 14-bit camera values
-        writeFrame(source, frame, 3);
-        ASSERT_TRUE(XEVTest::waitUntil([&] { return snapshot.handled.load() == 1; }));
+        snapOne(snapshot, frame, 3);
         const cv::Mat saved = cv::imread(snapshot.fileNameFor(3), cv::IMREAD_UNCHANGED);
-        ASSERT_EQ(saved.type(), CV_16UC1);
-        EXPECT_EQ(cv::norm(saved, frame, cv::NORM_INF), 0);
+        ASSERT_EQ(saved.type(), CV_16UC1) << extension;
+        EXPECT_EQ(cv::norm(saved, frame, cv::NORM_INF), 0) << extension;
     }
 }
 
@@ -151,9 +147,9 @@ TEST(Snapshot, ThreeSnapsSaveTheNextThreeFrames) {
         ASSERT_FALSE(saved.empty()) << i;
         EXPECT_EQ(cv::norm(saved, frames[i], cv::NORM_INF), 0) << i;
     }
-    EXPECT_TRUE(exists(dir.path() + "/shot_0007.bmp"));
-    EXPECT_FALSE(exists(snapshot.fileNameFor(10)));
-    EXPECT_FALSE(exists(snapshot.fileNameFor(11)));
+    EXPECT_TRUE(std::filesystem::exists(dir.path() + "/shot_0007.bmp"));
+    EXPECT_FALSE(std::filesystem::exists(snapshot.fileNameFor(10)));
+    EXPECT_FALSE(std::filesystem::exists(snapshot.fileNameFor(11)));
 }
 
 TEST(Snapshot, JpegQualityReachesTheWriter) {
@@ -165,13 +161,8 @@ TEST(Snapshot, JpegQualityReachesTheWriter) {
     for (int i = 0; i < 2; ++i) {
         CountingSnapshot snapshot(dir.path() + "/q" + std::to_string(qualities[i]), "jpg",
                                   qualities[i]);
-        XEVFrameProducer source(4);
-        source << snapshot;
-        ProductionGuard running(source);
-        snapshot.snap();
-        writeFrame(source, noise, 7);
-        ASSERT_TRUE(XEVTest::waitUntil([&] { return snapshot.handled.load() == 1; }));
-        ASSERT_TRUE(exists(snapshot.fileNameFor(7)));
+        snapOne(snapshot, noise, 7);
+        ASSERT_TRUE(std::filesystem::exists(snapshot.fileNameFor(7)));
         sizes[i] = std::filesystem::file_size(snapshot.fileNameFor(7));
     }
     EXPECT_LT(sizes[0] * 2, sizes[1]);
@@ -183,12 +174,7 @@ TEST(Snapshot, WriteFailureEndsTheReadingWithAnError) {
     std::filesystem::create_directory(sub);
     CountingSnapshot snapshot(sub + "/shot", "jpg", 90);
     std::filesystem::remove(sub);
-    XEVFrameProducer source(4);
-    source << snapshot;
-    ProductionGuard running(source);
-    snapshot.snap();
-    writeFrame(source, XEVTest::gradientFrame(16, 16), 3);
-    ASSERT_TRUE(XEVTest::waitUntil([&] { return snapshot.lastError() != nullptr; }));
+    snapOne(snapshot, XEVTest::gradientFrame(16, 16), 3);
     EXPECT_EQ(snapshot.lastErrorMessage(),
               "Error : XEVSnapshot: cannot write the file " + sub + "/shot_0003.jpg.");
 }

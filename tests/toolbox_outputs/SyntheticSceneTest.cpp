@@ -11,22 +11,21 @@ using XEVLibrary::Emulator::XEVSyntheticScene;
 
 namespace {
 
-XEVSyntheticScene::Options smallScene() {
+XEVSyntheticScene smallScene() {
     XEVSyntheticScene::Options options;
     options.width = 96;
     options.height = 64;
     options.seed = 3;
     options.offsetSpread = 200.0;
     options.gainSpread = 0.08;
-    options.deadFraction = 0.004;
-    options.hotFraction = 0.004;
-    return options;
+    options.deadFraction = options.hotFraction = 0.004;
+    return XEVSyntheticScene(options);
 }
 
 } // namespace
 
 TEST(SyntheticScene, NucMapsFlattenTheFixedPattern) {
-    const XEVSyntheticScene scene(smallScene());
+    const XEVSyntheticScene scene = smallScene();
     XEVTest::TempDir dir;
     const std::string path = dir.path() + "/maps.yml";
     scene.writeNucMaps(path);
@@ -69,7 +68,7 @@ TEST(SyntheticScene, NucMapsFlattenTheFixedPattern) {
 }
 
 TEST(SyntheticScene, BadPixelMapNamesGoodNeighbours) {
-    const XEVSyntheticScene scene(smallScene());
+    const XEVSyntheticScene scene = smallScene();
     XEVTest::TempDir dir;
     const std::string path = dir.path() + "/bad.yml";
     scene.writeBadPixelMap(path);
@@ -90,7 +89,7 @@ TEST(SyntheticScene, BadPixelMapNamesGoodNeighbours) {
 }
 
 TEST(SyntheticScene, BayerMosaicFollowsTheBgCode) {
-    const XEVSyntheticScene scene(smallScene());
+    const XEVSyntheticScene scene = smallScene();
     const cv::Mat bayer = scene.renderBayer();
     ASSERT_EQ(bayer.type(), CV_16UC1);
     cv::Mat mosaic, bgr, reference = scene.colourScene();

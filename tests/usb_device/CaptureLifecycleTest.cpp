@@ -1,29 +1,15 @@
 // The lifecycle of captures: back-to-back captures, frame callbacks that call
-// the device, errors on the capture thread and the camera's frame counter.
+// the device, errors on the capture thread and what the info line carries.
 
 #include "UsbDeviceFixture.h"
 
 #include <cmath>
+#include <stdexcept>
 #include <thread>
 
 using namespace XEVTest;
 
 namespace {
-
-/// Runs a callback of the test's own inside every onNewFrame.
-class CallbackObserver : public XEVObserver {
-public:
-    explicit CallbackObserver(std::function<void(const cv::Mat&, const XEVFrameInfo&)> callback)
-        : m_callback(std::move(callback)) {}
-    void onNewFrame(const cv::Mat& frame, const XEVFrameInfo& info) override {
-        m_callback(frame, info);
-        frames.fetch_add(1);
-    }
-    std::atomic<uint64_t> frames{0};
-
-private:
-    std::function<void(const cv::Mat&, const XEVFrameInfo&)> m_callback;
-};
 
 /// A Kestrel in soft trigger mode: a capture starts without the pause with
 /// which a free-running camera restarts its stream, so that hundreds of
@@ -134,44 +120,22 @@ TEST_F(UsbDeviceTest, StopJoinsCallbacksThatAskWhetherTheDeviceCaptures) {
 TEST_F(UsbDeviceTest, CallsThatWouldWaitForTheirOwnThreadAreRefused) {
     plug(kestrelConfig());
     XEVDeviceUsb* device = open();
-    std::mutex lock;
-    std::vector<std::string> messages;
-    Gate done;
-    CallbackObserver misuser([&](const cv::Mat&, const XEVFrameInfo&) {
-        if (done.isOpen())
-            return;
-        XEVManager* manager = XEVManager::getInstance();
-        std::vector<std::string> seen{
-            messageOf([&] { device->stop(); }),
-            messageOf([&] { device->waitEndCapture(-1); }),
-            messageOf([&] { device->waitEndCapture(10); }),
-            messageOf([&] { manager->flushDevs(); }),
-            messageOf([&] { manager->enumerate(); }),
-            messageOf([&] { XEVManager::destroyInstance(); }),
-            messageOf([&] { (void)manager->deviceCount(); }),
-        };
-        {
-            std::lock_guard<std::mutex> guard(lock);
-            messages = seen;
-        }
-        done.open();
-    });
+    OwnThreadAnswers own;
+    CallbackObserver misuser([&](const cv::Mat&, const XEVFrameInfo&) { own.ask(device); });
     *device << misuser;
     device->start();
-    ASSERT_TRUE(done.wait());
-    const std::string own = " cannot be called from one of the device's own threads (a frame "
-                            "callback or a camera notification).";
+    const std::string refused = " cannot be called from one of the device's own threads (a "
+                                "frame callback or a camera notification).";
     const std::string destroy = " cannot destroy XEVDevice(Kestrel) from one of its own threads.";
-    std::lock_guard<std::mutex> guard(lock);
-    EXPECT_EQ(messages, (std::vector<std::string>{
-                            "Error : For XEVDevice(Kestrel), stop()" + own,
-                            "Error : For XEVDevice(Kestrel), waitEndCapture()" + own,
-                            "Error : For XEVDevice(Kestrel), waitEndCapture()" + own,
-                            "Error : XEVManager::flushDevs()" + destroy,
-                            "Error : XEVManager::enumerate()" + destroy,
-                            "Error : XEVManager::destroyInstance()" + destroy,
-                            "<no exception>",
-                        }));
+    EXPECT_EQ(own.answers(), (std::vector<std::string>{
+                                 "Error : For XEVDevice(Kestrel), stop()" + refused,
+                                 "Error : For XEVDevice(Kestrel), waitEndCapture()" + refused,
+                                 "Error : For XEVDevice(Kestrel), waitEndCapture()" + refused,
+                                 "Error : XEVManager::flushDevs()" + destroy,
+                                 "Error : XEVManager::enumerate()" + destroy,
+                                 "Error : XEVManager::destroyInstance()" + destroy,
+                                 "<no exception>",
+                             }));
     // The capture still runs and ends as usual; the observer can be destroyed.
     EXPECT_TRUE(device->isCapturing());
     finishesWithin("stop and destroy", [&] {
@@ -214,10 +178,7 @@ TEST_F(UsbDeviceTest, AnErrorOnTheCaptureThreadEndsTheCaptureAndIsKept) {
     FrameRecorder recorder;
     *device << recorder;
     camera->injectBulkExceptions(1);
-    device->captureNFrames(5);
-    bool completed = true;
-    finishesWithin("a failed capture", [&] { completed = device->waitEndCapture(-1); });
-    EXPECT_FALSE(completed);
+    EXPECT_FALSE(capture(device, 5));
     EXPECT_FALSE(device->isCapturing());
     EXPECT_FALSE(device->isRunning());
     EXPECT_FALSE(recorder.hasReadingThread());
@@ -227,12 +188,26 @@ TEST_F(UsbDeviceTest, AnErrorOnTheCaptureThreadEndsTheCaptureAndIsKept) {
     // The next capture starts afresh: error cleared, numbering from 1.
     device->captureNFrames(3);
     EXPECT_FALSE(device->lastError());
+    bool completed = false;
     finishesWithin("the next capture", [&] { completed = device->waitEndCapture(-1); });
     EXPECT_TRUE(completed);
     const auto numbers = recorder.frameNumbers();
     ASSERT_GE(numbers.size(), 3u);
     EXPECT_EQ(std::vector<uint64_t>(numbers.end() - 3, numbers.end()),
               (std::vector<uint64_t>{1, 2, 3}));
+
+    // A capture whose stages cannot start is no success either, even right
+    // after one that completed.
+    class Refusing : public XEVObserver {
+    public:
+        void onNewFrame(const cv::Mat&, const XEVFrameInfo&) override {}
+        void startReading() override { throw std::runtime_error("no thread for this stage"); }
+    } refusing;
+    *device << refusing;
+    EXPECT_EQ(messageOf([&] { device->captureNFrames(3); }), "no thread for this stage");
+    EXPECT_FALSE(device->isCapturing());
+    EXPECT_FALSE(device->waitEndCapture(0));
+    EXPECT_FALSE(recorder.hasReadingThread());
 }
 
 class FrameCounterWrap : public UsbDeviceTest, public ::testing::WithParamInterface<bool> {};
@@ -247,35 +222,64 @@ TEST_P(FrameCounterWrap, RepeatsCountNothingAndTheWrapCountsOne) {
     camera->setFrameCounter(0xFFFFFC);
     camera->repeatFrameCounter(2); // the second and third frames repeat the first's counter
     const uint64_t before = camera->deliveredFrames();
-    device->captureNFrames(6);
-    bool completed = false;
-    finishesWithin("a capture across the wrap", [&] { completed = device->waitEndCapture(-1); });
-    EXPECT_TRUE(completed);
+    EXPECT_TRUE(capture(device, 6));
     EXPECT_EQ(recorder.frameNumbers(), (std::vector<uint64_t>{1, 2, 3, 4, 5, 6}));
     EXPECT_EQ(camera->deliveredFrames() - before, 8u); // two repeats were dropped
 }
 
-INSTANTIATE_TEST_SUITE_P(WrapTo, FrameCounterWrap, ::testing::Values(false, true),
+INSTANTIATE_TEST_SUITE_P(Camera, FrameCounterWrap, ::testing::Bool(),
                          [](const ::testing::TestParamInfo<bool>& info) {
-                             return info.param ? std::string("Zero") : std::string("One");
+                             return std::string(info.param ? "WrapsToZero" : "WrapsToOne");
                          });
 
-TEST_F(UsbDeviceTest, TemperatureOfCamerasWithoutCoolerIsSigned) {
-    XEVUsbCameraConfig config = XEVUsbCameraConfig::forModel(UsbModel::Heron, UsbLink::USB3);
-    auto camera = plug(config);
-    XEVDeviceUsb* device = open();
-    FrameRecorder recorder;
-    *device << recorder;
-    const std::vector<std::pair<uint16_t, float>> readings{
-        {400, 25.0f},        {0x7FF, 127.9375f}, {0xFF0, -1.0f},
-        {0x801, -127.9375f}, {0x1010, -127.0f},  {0x800, 0.0f},
+TEST_F(UsbDeviceTest, InfoLineTemperaturesInBothPixelDepths) {
+    XEVUsbCameraConfig cooledHeron = heronUsb3();
+    cooledHeron.capacity = UsbCapacity::Present | UsbCapacity::Tec;
+    const std::shared_ptr<XEVUsbEmulatedCamera> cameras[] = {
+        plug(heronUsb3()), plug(kestrelConfig()), plug(cooledHeron)};
+    XEVDeviceUsb* devices[] = {open(0), open(1), open(2)};
+    FrameRecorder recorders[3];
+    for (int n = 0; n < 3; ++n)
+        *devices[n] << recorders[n];
+    struct Reading {
+        int camera;
+        bool eightBit;
+        uint16_t raw;
+        float celsius;
     };
-    for (const auto& reading : readings) {
-        camera->setRawTemperature(reading.first);
-        device->captureNFrames(1);
-        finishesWithin("a one-frame capture", [&] { device->waitEndCapture(-1); });
-        const float celsius = recorder.frameTemperatures().back();
-        EXPECT_FLOAT_EQ(celsius, reading.second) << std::hex << reading.first;
-        EXPECT_FALSE(std::signbit(celsius) && celsius == 0.0f) << "-0.0 for " << reading.first;
+    // A camera without cooler (the Heron) reads 1/16 degree steps, below zero
+    // above 0x7FF with the magnitude of the reading's 11-bit complement. The
+    // Kestrel's TEC reads ((raw & 0xFFF) - 0xD81) x -0.1462, another camera's
+    // TEC (raw - 0x3D7) x -0.534.
+    const Reading readings[] = {
+        {0, false, 400, 25.0f},
+        {0, false, 0x7FF, 127.9375f},
+        {0, false, 0xFF0, -1.0f},
+        {0, false, 0x801, -127.9375f},
+        {0, false, 0x1010, -127.0f},
+        {0, false, 0x800, 0.0f},
+        // 8-bit frames carry each info line word in two bytes.
+        {0, true, 0x1A5, 26.3125f},
+        {1, false, 0xD1A, 15.0586f},
+        {1, false, 0x1D1A, 15.0586f},
+        {2, false, 0x373, 53.4f},
+    };
+    for (const Reading& reading : readings) {
+        SCOPED_TRACE(::testing::Message() << std::hex << reading.raw);
+        cameras[reading.camera]->setRawTemperature(reading.raw);
+        XEVDeviceUsb* device = devices[reading.camera];
+        if (reading.eightBit)
+            device->setParamValueOf("Pixel Depth", "8bits", true);
+        ASSERT_TRUE(capture(device, 1));
+        EXPECT_EQ(recorders[reading.camera].frameNumbers().back(), 1u);
+        const float celsius = recorders[reading.camera].frameTemperatures().back();
+        EXPECT_NEAR(celsius, reading.celsius, 1e-4);
+        EXPECT_FALSE(std::signbit(celsius) && celsius == 0.0f) << "-0.0";
     }
+    // What is asked from the camera: 640 x 513 pixels (the info line
+    // included) of one or two bytes, in whole KiB.
+    EXPECT_EQ(devices[0]->frameType(), CV_8UC1);
+    EXPECT_EQ(devices[0]->slotBufferSize(), 321u * 1024u);
+    EXPECT_EQ(devices[1]->frameType(), CV_16UC1);
+    EXPECT_EQ(devices[1]->slotBufferSize(), 642u * 1024u);
 }

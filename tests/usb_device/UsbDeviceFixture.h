@@ -13,8 +13,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
-#include <condition_variable>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -46,8 +46,20 @@ protected:
         return dynamic_cast<XEVDeviceUsb*>(manager->openDevice(number, 0, fifoSize));
     }
 
+    /// Runs an N-frame capture to its end; whether it completed.
+    static bool capture(XEVDevice* device, long frames) {
+        device->captureNFrames(frames);
+        bool completed = false;
+        finishesWithin("a capture", [&] { completed = device->waitEndCapture(-1); });
+        return completed;
+    }
+
     XEVUsbEmulatedBus m_bus;
 };
+
+inline XEVUsbCameraConfig heronUsb3() {
+    return XEVUsbCameraConfig::forModel(UsbModel::Heron, UsbLink::USB3);
+}
 
 /// A Kestrel on a USB 3.0 link with firmware 3.5, a TEC and a soft trigger.
 inline XEVUsbCameraConfig kestrelConfig(uint16_t capacity = UsbCapacity::Present |
@@ -59,36 +71,54 @@ inline XEVUsbCameraConfig kestrelConfig(uint16_t capacity = UsbCapacity::Present
     return config;
 }
 
+/// Vendor requests of kind @p request seen by @p camera.
+inline std::vector<XEVUsbCameraEvent> requestsOf(const XEVUsbEmulatedCamera& camera,
+                                                 uint8_t request) {
+    std::vector<XEVUsbCameraEvent> found;
+    for (const auto& event : camera.vendorRequests())
+        if (event.request == request)
+            found.push_back(event);
+    return found;
+}
+
 /// Records frame numbers and temperatures; can be made slow.
 class FrameRecorder : public XEVObserver {
 public:
-    void onNewFrame(const cv::Mat& frame, const XEVFrameInfo& info) override {
+    void onNewFrame(const cv::Mat&, const XEVFrameInfo& info) override {
         if (delay.count() > 0)
             std::this_thread::sleep_for(delay);
         std::lock_guard<std::mutex> guard(m_lock);
-        numbers.push_back(info.frameNumber);
-        temperatures.push_back(info.temperature);
-        sizes.push_back(frame.size());
+        m_numbers.push_back(info.frameNumber);
+        m_temperatures.push_back(info.temperature);
     }
     std::vector<uint64_t> frameNumbers() const {
         std::lock_guard<std::mutex> guard(m_lock);
-        return numbers;
+        return m_numbers;
     }
     std::vector<float> frameTemperatures() const {
         std::lock_guard<std::mutex> guard(m_lock);
-        return temperatures;
+        return m_temperatures;
     }
-    std::size_t count() const {
-        std::lock_guard<std::mutex> guard(m_lock);
-        return numbers.size();
-    }
+    std::size_t count() const { return frameNumbers().size(); }
     std::chrono::milliseconds delay{0};
 
 private:
     mutable std::mutex m_lock;
-    std::vector<uint64_t> numbers;
-    std::vector<float> temperatures;
-    std::vector<cv::Size> sizes;
+    std::vector<uint64_t> m_numbers;
+    std::vector<float> m_temperatures;
+};
+
+/// Runs a callback of the test's own inside every onNewFrame.
+class CallbackObserver : public XEVObserver {
+public:
+    using Callback = std::function<void(const cv::Mat&, const XEVFrameInfo&)>;
+    explicit CallbackObserver(Callback callback) : m_callback(std::move(callback)) {}
+    void onNewFrame(const cv::Mat& frame, const XEVFrameInfo& info) override {
+        m_callback(frame, info);
+    }
+
+private:
+    Callback m_callback;
 };
 
 /// Records configuration notifications as text lines.
@@ -110,10 +140,6 @@ public:
         auto all = lines();
         return std::find(all.begin(), all.end(), line) != all.end();
     }
-    void clear() {
-        std::lock_guard<std::mutex> guard(m_lock);
-        m_lines.clear();
-    }
     std::atomic<bool> disconnected{false};
 
 private:
@@ -123,6 +149,43 @@ private:
     }
     mutable std::mutex m_lock;
     std::vector<std::string> m_lines;
+};
+
+/// Asks once, on one of a device's own threads (a frame callback or a camera
+/// notification), for the calls that would wait for that very thread, and
+/// for one that would not (deviceCount(), last).
+class OwnThreadAnswers {
+public:
+    void ask(XEVDevice* device) {
+        if (m_asked.isOpen())
+            return;
+        XEVManager* manager = XEVManager::getInstance();
+        const std::vector<std::string> answers{
+            messageOf([&] { device->stop(); }),
+            messageOf([&] { device->waitEndCapture(-1); }),
+            messageOf([&] { device->waitEndCapture(10); }),
+            messageOf([&] { manager->flushDevs(); }),
+            messageOf([&] { manager->enumerate(); }),
+            messageOf([&] { XEVManager::destroyInstance(); }),
+            messageOf([&] { (void)manager->deviceCount(); }),
+        };
+        {
+            std::lock_guard<std::mutex> guard(m_lock);
+            m_answers = answers;
+        }
+        m_asked.open();
+    }
+    std::vector<std::string> answers() {
+        if (!m_asked.wait())
+            return {"<not asked>"};
+        std::lock_guard<std::mutex> guard(m_lock);
+        return m_answers;
+    }
+
+private:
+    std::mutex m_lock;
+    std::vector<std::string> m_answers;
+    Gate m_asked;
 };
 
 } // namespace XEVTest

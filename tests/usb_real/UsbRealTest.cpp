@@ -8,12 +8,11 @@
 #include "usb/UsbSeam.h"
 #include "usb/XEVTransfert.h"
 
+#include "TestSupport.h"
+
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <chrono>
-#include <cstring>
-#include <future>
 #include <mutex>
 
 using namespace XEVLibrary;
@@ -26,7 +25,7 @@ using Clock = std::chrono::steady_clock;
 extern "C" const char* __tsan_default_suppressions() {
     return "race:libumockdev.so\nrace:libglib-2.0.so\nrace:libgio-2.0.so\n"
            "race:libgobject-2.0.so\nrace:libumockdev-preload.so\n"
-           "race:XEVTest::UsbfsCamera::work\n";
+           "race:XEVTest::UsbfsCamera::Server::work\n";
 }
 
 namespace {
@@ -102,123 +101,54 @@ TEST(UsbReal, LibusbListsTheEmulatedCameras) {
         ASSERT_GT(
             handle->getStringDescriptorAscii(device->info().iSerialNumber, text, sizeof(text)), 0);
         EXPECT_STREQ(c.bridge, reinterpret_cast<char*>(text));
+        // A buffer too small still ends with a terminator.
+        EXPECT_EQ(3, handle->getStringDescriptorAscii(device->info().iSerialNumber, text, 4));
+        EXPECT_STREQ("v00", reinterpret_cast<char*>(text));
     }
 }
 
-TEST(UsbReal, ControlTransfersCarryTheRequestBytes) {
-    auto handle = open(0x00F1);
-    ASSERT_TRUE(handle);
-    testbed->kestrel->clearEvents();
-    EXPECT_EQ(0, vendor(*handle, 0xD3, 0x0542));
-    EXPECT_EQ(6, vendor(*handle, 0xD6, 0, {0x11, 0x03, 0x22, 0x0C, 0x07, 0x05}));
-    EXPECT_EQ(0x11, testbed->kestrel->registerValue(3));
-    EXPECT_EQ(0x22, testbed->kestrel->registerValue(12));
-    EXPECT_EQ(0x07, testbed->kestrel->registerValue(5));
-    const auto requests = testbed->kestrel->vendorRequests();
-    ASSERT_EQ(2u, requests.size());
-    EXPECT_EQ(0x40, requests[0].requestType);
-    EXPECT_EQ(0xD3, requests[0].request);
-    EXPECT_EQ(0x0542, requests[0].value);
-    EXPECT_EQ((std::vector<uint8_t>{0x11, 0x03, 0x22, 0x0C, 0x07, 0x05}), requests[1].data);
-    EXPECT_EQ(UsbError::Pipe, vendor(*handle, 0xD2));
-
-    unsigned char descriptor[18] = {};
-    ASSERT_EQ(18, handle->controlTransfer(0x80, 0x06, 0x0100, 0, descriptor, 18, 1000));
-    EXPECT_EQ(0xB4, descriptor[8]);
-    EXPECT_EQ(0x04, descriptor[9]);
-}
-
-TEST(UsbReal, BulkReadReturnsAFrameWithItsInfoLine) {
-    auto handle = open(0x00F1);
-    ASSERT_TRUE(handle);
-    testbed->kestrel->setPacing(XEVUsbPacing::Fastest);
-    testbed->kestrel->setFrameCounter(0x000ABC);
-    // 64 x 8 pixels of 16 bits, then the info line, padded to 2048 bytes.
-    ASSERT_EQ(6, vendor(*handle, 0xD6, 0, {0x00, 0x00, 0x08, 0x08, 0x01, 0x0A}));
-    ASSERT_EQ(0, vendor(*handle, 0xD0));
-    std::vector<unsigned char> frame(4096, 0xEE);
-    int got = 0;
-    ASSERT_EQ(0, handle->bulkTransfer(0x83, frame.data(), 2048, &got, 1000));
-    EXPECT_EQ(2048, got);
-    auto word = [&](int k) { return frame[1024 + 2 * k] | frame[1024 + 2 * k + 1] << 8; };
-    const int header[] = {0x0555, 0x0AAA, 0x0555, 0x0AAA, 0x0555, 0x0AAA, 0x0000, 0x0FFF};
-    for (int k = 0; k < 8; ++k)
-        EXPECT_EQ(header[k], word(k)) << k;
-    EXPECT_EQ(111, word(8));
-    EXPECT_EQ(0x000, word(13));
-    EXPECT_EQ(0xABC, word(14));
-    EXPECT_EQ(0xEE, frame[2048]);
-    vendor(*handle, 0xD1);
-}
-
-TEST(UsbReal, BulkTimeOutAndErrors) {
+TEST(UsbReal, TransfersThroughUsbfs) {
     auto handle = open(0x1003);
     ASSERT_TRUE(handle);
     ASSERT_EQ(0, vendor(*handle, 0xD1));
-    std::vector<unsigned char> buffer(2048);
+    EXPECT_EQ(UsbError::Pipe, vendor(*handle, 0xD2)); // a request the camera refuses
+    unsigned char descriptor[18] = {};                // GET_DESCRIPTOR: the device descriptor
+    ASSERT_EQ(18, handle->controlTransfer(0x80, 0x06, 0x0100, 0, descriptor, 18, 1000));
+    EXPECT_EQ(0x04B4, descriptor[8] | descriptor[9] << 8);
+    std::vector<unsigned char> frame(4096, 0xEE);
     int got = -1;
-    auto start = Clock::now();
-    EXPECT_EQ(UsbError::Timeout, handle->bulkTransfer(0x82, buffer.data(), 1024, &got, 200));
-    auto waited = Clock::now() - start;
+    const auto start = Clock::now();
+    EXPECT_EQ(UsbError::Timeout, handle->bulkTransfer(0x82, frame.data(), 1024, &got, 200));
+    const auto waited = Clock::now() - start;
     EXPECT_GE(waited, std::chrono::milliseconds(190));
     EXPECT_LT(waited, std::chrono::milliseconds(3000));
     EXPECT_EQ(0, got);
 
-    // A camera that swallows a read: libusb gives up at its own time-out.
+    // The block request's bytes arrive: 64 x 8 pixels of 16 bits, then the
+    // info line, padded to 2048 bytes.
     testbed->heron->setPacing(XEVUsbPacing::Fastest);
+    testbed->heron->setFrameCounter(0x000ABC);
     ASSERT_EQ(6, vendor(*handle, 0xD6, 0, {0x00, 0x00, 0x08, 0x08, 0x01, 0x0A}));
     ASSERT_EQ(0, vendor(*handle, 0xD0));
-    testbed->heron->injectBulkErrors(1, UsbError::Timeout);
-    EXPECT_EQ(UsbError::Timeout, handle->bulkTransfer(0x82, buffer.data(), 2048, &got, 150));
-    EXPECT_EQ(0, handle->bulkTransfer(0x82, buffer.data(), 2048, &got, 1000));
+    ASSERT_EQ(0, handle->bulkTransfer(0x82, frame.data(), 2048, &got, 1000));
     EXPECT_EQ(2048, got);
+    EXPECT_TRUE(InfoLineValid(reinterpret_cast<const uint16_t*>(frame.data() + 1024)));
+    EXPECT_EQ(0xBC, frame[1024 + 28]); // counter low word 0xABC
+    EXPECT_EQ(0x0A, frame[1024 + 29]);
+    EXPECT_EQ(0xEE, frame[2048]);
 
+    // A camera that swallows a read: libusb gives up at its own time-out.
+    testbed->heron->injectBulkErrors(1, UsbError::Timeout);
+    EXPECT_EQ(UsbError::Timeout, handle->bulkTransfer(0x82, frame.data(), 2048, &got, 150));
+    EXPECT_EQ(0, handle->bulkTransfer(0x82, frame.data(), 2048, &got, 1000));
     testbed->heron->injectBulkErrors(1, UsbError::IO);
-    EXPECT_EQ(UsbError::IO, handle->bulkTransfer(0x82, buffer.data(), 2048, &got, 1000));
+    EXPECT_EQ(UsbError::IO, handle->bulkTransfer(0x82, frame.data(), 2048, &got, 1000));
     testbed->heron->haltBulkEndpoint();
-    EXPECT_EQ(UsbError::Pipe, handle->bulkTransfer(0x82, buffer.data(), 2048, &got, 1000));
+    EXPECT_EQ(UsbError::Pipe, handle->bulkTransfer(0x82, frame.data(), 2048, &got, 1000));
     EXPECT_EQ(0, handle->clearHalt(0x82));
     EXPECT_EQ(0, handle->resetDevice());
-    EXPECT_EQ(0, handle->bulkTransfer(0x82, buffer.data(), 2048, &got, 1000));
+    EXPECT_EQ(0, handle->bulkTransfer(0x82, frame.data(), 2048, &got, 1000));
     vendor(*handle, 0xD1);
-}
-
-TEST(UsbReal, EnumerationRecognisesTheCamerasThroughLibusb) {
-    std::vector<std::unique_ptr<XEVDeviceDescriptorUsb>> descriptors;
-    enumerateUsbCameras(descriptors);
-    ASSERT_EQ(2u, descriptors.size());
-    std::sort(descriptors.begin(), descriptors.end(),
-              [](const auto& a, const auto& b) { return a->connectorType() > b->connectorType(); });
-    const XEVDeviceDescriptorUsb& kestrel = *descriptors[0];
-    EXPECT_EQ(USB3, kestrel.connectorType());
-    EXPECT_EQ(XEVCatalog::Kestrel, kestrel.modelId());
-    EXPECT_EQ(FX3, kestrel.fxType());
-    EXPECT_EQ(0x2010Au, kestrel.usbFirmwareVersion());
-    EXPECT_EQ(testbed->kestrel->config().serialNumber, kestrel.serialNumber());
-    EXPECT_EQ(testbed->kestrel->config().capacity, kestrel.capacity());
-    EXPECT_EQ(XEVCatalog::FLAG_INFO_LINE, kestrel.flags());
-    const XEVDeviceDescriptorUsb& heron = *descriptors[1];
-    EXPECT_EQ(USB2, heron.connectorType());
-    EXPECT_EQ(XEVCatalog::Heron, heron.modelId());
-    EXPECT_EQ(FX2, heron.fxType());
-    EXPECT_EQ(640, heron.SensorWidth());
-    EXPECT_EQ(512, heron.SensorHeight());
-    EXPECT_NE(kestrel.connectorNumber(), heron.connectorNumber());
-
-    // The descriptor opens the camera through libusb for frame transfers.
-    XEVTransfert transfer;
-    auto handle = transfer.open(kestrel);
-    ASSERT_TRUE(handle);
-    testbed->kestrel->setPacing(XEVUsbPacing::Fastest);
-    ASSERT_EQ(6, transfer.setMultipleRegVals(kestrel, handle.get(), {0x0000, 0x0808, 0x0A01}));
-    transfer.start(handle.get());
-    std::vector<uint8_t> frame(2048);
-    int64_t length = 2048;
-    EXPECT_TRUE(transfer.transfertFrame(kestrel, handle.get(), frame.data(), length));
-    EXPECT_EQ(2048, length);
-    EXPECT_TRUE(InfoLineValid(reinterpret_cast<const uint16_t*>(frame.data() + 1024)));
-    transfer.stop(handle.get());
-    transfer.close(kestrel, std::move(handle));
 }
 
 namespace {
@@ -236,25 +166,37 @@ public:
 
 } // namespace
 
-TEST(UsbReal, ManagerOpensAndCapturesThroughLibusb) {
+// The manager enumerates through libusb, recognises both cameras, then opens
+// and captures from one.
+TEST(UsbReal, ManagerRecognisesOpensAndCapturesThroughLibusb) {
     testbed->kestrel->setPacing(XEVUsbPacing::Fastest);
     XEVManager* manager = XEVManager::getInstance();
-    int kestrel = -1;
-    for (unsigned i = 0; i < manager->deviceCount(); ++i)
-        if (manager->getDeviceDescriptor(i)->modelId() == XEVCatalog::Kestrel)
-            kestrel = int(i);
-    ASSERT_GE(kestrel, 0);
-    XEVDevice* device = manager->openDevice(unsigned(kestrel), 0, 8);
+    ASSERT_EQ(2u, manager->deviceCount());
+    const XEVDeviceDescriptorUsb* found[2] = {}; // by connector: USB 2.0, USB 3.0
+    unsigned kestrel = 0;
+    for (unsigned i = 0; i < 2; ++i) {
+        auto* d = dynamic_cast<const XEVDeviceDescriptorUsb*>(manager->getDeviceDescriptor(i));
+        ASSERT_TRUE(d);
+        found[d->connectorType() == USB3] = d;
+        kestrel = d->connectorType() == USB3 ? i : kestrel;
+    }
+    ASSERT_TRUE(found[0] && found[1]);
+    EXPECT_EQ(XEVCatalog::Heron, found[0]->modelId());
+    EXPECT_EQ(FX2, found[0]->fxType());
+    EXPECT_EQ(XEVCatalog::Kestrel, found[1]->modelId());
+    EXPECT_EQ(FX3, found[1]->fxType());
+    EXPECT_EQ(0x2010Au, found[1]->usbFirmwareVersion());
+    EXPECT_EQ(testbed->kestrel->config().serialNumber, found[1]->serialNumber());
+    XEVDevice* device = manager->openDevice(kestrel, 0, 8);
     device->setParamValueOf("Number of Line", 64.0, true);
     NumberRecorder recorder;
     *device << recorder;
     device->captureNFrames(5);
-    auto done = std::async(std::launch::async, [&] { return device->waitEndCapture(-1); });
-    ASSERT_EQ(std::future_status::ready, done.wait_for(std::chrono::seconds(20)));
-    EXPECT_TRUE(done.get());
-    {
-        std::lock_guard<std::mutex> guard(recorder.lock);
-        EXPECT_EQ((std::vector<uint64_t>{1, 2, 3, 4, 5}), recorder.numbers);
-    }
+    bool completed = false;
+    XEVTest::finishesWithin(
+        "the capture", [&] { completed = device->waitEndCapture(-1); }, std::chrono::seconds(20));
+    EXPECT_TRUE(completed);
     XEVManager::destroyInstance();
+    std::lock_guard<std::mutex> guard(recorder.lock);
+    EXPECT_EQ((std::vector<uint64_t>{1, 2, 3, 4, 5}), recorder.numbers);
 }
