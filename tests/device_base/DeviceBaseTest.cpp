@@ -1,18 +1,17 @@
 #include "TestSupport.h"
 #include "XEVConfigObserver.h"
 #include "XEVDevice.h"
-#include "XEVException.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <memory>
 #include <stdexcept>
-#include <string>
 #include <thread>
 #include <vector>
 
 using namespace XEVLibrary;
+using Log = std::vector<std::string>;
 
 namespace {
 
@@ -21,7 +20,6 @@ class TestDevice : public XEVDevice {
 public:
     explicit TestDevice(long fifoSize = 4)
         : XEVDevice(XEVModelConfiguration(USB3, "TestModel", 64, 32), fifoSize) {}
-
     double fpsValue = 0, minValue = 0, maxValue = 0;
 
 protected:
@@ -45,11 +43,10 @@ protected:
     void Synchronize() override {}
 };
 
-/// Records every notification as one line.
+/// Logs every notification as one line, after its name.
 class Recorder : public XEVConfigObserver {
 public:
-    explicit Recorder(std::vector<std::string>* log = nullptr, std::string name = "")
-        : m_log(log ? log : &own), m_name(std::move(name)) {}
+    explicit Recorder(Log& log, std::string name = "") : m_log(log), m_name(std::move(name)) {}
     void onParamChanged(const std::string& param, const std::string& value, bool applied) override {
         if (throwOnParam)
             throw std::runtime_error("observer failed");
@@ -57,39 +54,33 @@ public:
             disconnect();
         add("param " + param + "=" + value + (applied ? " applied" : " pending"));
     }
-    void onFpsChanged(double v, bool f) override { add("fps " + text(v, f)); }
-    void onMinFpsChanged(double v, bool f) override { add("min " + text(v, f)); }
-    void onMaxFpsChanged(double v, bool f) override { add("max " + text(v, f)); }
+    void onFpsChanged(double v, bool f) override { add("fps", v, f); }
+    void onMinFpsChanged(double v, bool f) override { add("min", v, f); }
+    void onMaxFpsChanged(double v, bool f) override { add("max", v, f); }
     void onDeviceDisconnected() override { add("disconnected"); }
-
-    std::vector<std::string> own;
-    bool throwOnParam = false;
-    bool leaveOnParam = false;
+    bool throwOnParam = false, leaveOnParam = false;
 
 private:
-    static std::string text(double v, bool f) {
-        return std::to_string(v) + (f ? " true" : " false");
+    void add(const std::string& what, double v, bool f) {
+        add(what + " " + std::to_string(v) + (f ? " true" : " false"));
     }
-    void add(const std::string& line) { m_log->push_back(m_name + line); }
-    std::vector<std::string>* m_log;
+    void add(const std::string& line) { m_log.push_back(m_name + line); }
+    Log& m_log;
     std::string m_name;
 };
 
 } // namespace
 
 TEST(DeviceBase, FrameRatesAreRoundedToReachableIntegers) {
-    struct Case {
+    struct {
         double fps, min, max;
         long roundedFps, roundedMin, roundedMax;
-    };
-    const Case cases[] = {
-        {24.99, 9.2, 30.9, 24, 10, 30},
-        {30.7, 9.5, 30.7, 30, 10, 30},
-        {25.0, 10.0, 25.0, 25, 10, 25},
-        {0.4, 0.1, 0.9, 0, 1, 0},
-    };
+    } cases[] = {{24.99, 9.2, 30.9, 24, 10, 30},
+                 {30.7, 9.5, 30.7, 30, 10, 30},
+                 {25.0, 10.0, 25.0, 25, 10, 25},
+                 {0.4, 0.1, 0.9, 0, 1, 0}};
     TestDevice device;
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         device.fpsValue = c.fps;
         device.minValue = c.min;
         device.maxValue = c.max;
@@ -101,24 +92,20 @@ TEST(DeviceBase, FrameRatesAreRoundedToReachableIntegers) {
 }
 
 TEST(DeviceBase, NotificationsReachEveryObserverInTurn) {
-    std::vector<std::string> log;
+    Log log;
     TestDevice device;
-    Recorder first(&log, "1:"), second(&log, "2:");
+    Recorder first(log, "1:"), second(log, "2:");
     first.connectTo(device);
     second.connectTo(device);
     // A rate of 0 is one that did not change.
     device.notifyFpsChanged(0.0, 5.0, 0.0, false);
-    EXPECT_EQ(log, (std::vector<std::string>{"1:min 5.000000 false", "2:min 5.000000 false"}));
-    log.clear();
     device.notifyFpsChanged(25.0, 0.0, 60.0, true);
-    EXPECT_EQ(log, (std::vector<std::string>{"1:fps 25.000000 true", "1:max 60.000000 true",
-                                             "2:fps 25.000000 true", "2:max 60.000000 true"}));
-    log.clear();
     device.notifyParamChanged("Gain", "1.00", true);
     device.signalDeviceDisconnected();
-    EXPECT_EQ(log,
-              (std::vector<std::string>{"1:param Gain=1.00 applied", "2:param Gain=1.00 applied",
-                                        "1:disconnected", "2:disconnected"}));
+    EXPECT_EQ(log, (Log{"1:min 5.000000 false", "2:min 5.000000 false", "1:fps 25.000000 true",
+                        "1:max 60.000000 true", "2:fps 25.000000 true", "2:max 60.000000 true",
+                        "1:param Gain=1.00 applied", "2:param Gain=1.00 applied", "1:disconnected",
+                        "2:disconnected"}));
     // An observer that throws stops the fan-out.
     log.clear();
     first.throwOnParam = true;
@@ -128,25 +115,21 @@ TEST(DeviceBase, NotificationsReachEveryObserverInTurn) {
 
 TEST(DeviceBase, ConfigObserversFollowTheirDeviceAndTheirOwnLifetime) {
     TestDevice a, b;
-    Recorder observer;
+    Log log;
+    Recorder observer(log);
     observer.connectTo(a);
     observer.connectTo(a); // twice: one entry
     a.notifyParamChanged("Gain", "1.00", false);
-    EXPECT_EQ(observer.own.size(), 1u);
-
     observer.connectTo(b); // moves
     EXPECT_EQ(observer.device(), &b);
     a.notifyParamChanged("Gain", "2.00", false);
     b.notifyParamChanged("Gain", "3.00", false);
-    EXPECT_EQ(observer.own,
-              (std::vector<std::string>{"param Gain=1.00 pending", "param Gain=3.00 pending"}));
     observer.disconnect();
     EXPECT_EQ(observer.device(), nullptr);
     b.notifyParamChanged("Gain", "4.00", false);
-    EXPECT_EQ(observer.own.size(), 2u);
-
+    EXPECT_EQ(log, (Log{"param Gain=1.00 pending", "param Gain=3.00 pending"}));
     {
-        Recorder leaving;
+        Recorder leaving(log);
         leaving.connectTo(b);
         TestDevice c;
         observer.connectTo(c);
@@ -154,21 +137,19 @@ TEST(DeviceBase, ConfigObserversFollowTheirDeviceAndTheirOwnLifetime) {
     EXPECT_EQ(observer.device(), nullptr);
     observer.disconnect(); // nothing left to do
     EXPECT_NO_THROW(b.notifyParamChanged("Gain", "5.00", false));
-
     // An observer may leave from its own notification.
     observer.connectTo(b);
     observer.leaveOnParam = true;
     XEVTest::finishesWithin("leaving from a notification",
                             [&] { b.notifyParamChanged("Gain", "6.00", false); });
     EXPECT_EQ(observer.device(), nullptr);
-    EXPECT_EQ(observer.own.back(), "param Gain=6.00 pending");
+    EXPECT_EQ(log.back(), "param Gain=6.00 pending");
 }
 
 TEST(DeviceBase, ObserversComeAndGoWhileNotificationsRun) {
     // One thread notifies without pause; another connects, disconnects and
     // destroys config observers meanwhile. Nobody is called after leaving.
-    class Counter : public XEVConfigObserver {
-    public:
+    struct Counter : XEVConfigObserver {
         ~Counter() override {
             disconnect(); // before this part is gone
             alive = false;
@@ -176,7 +157,7 @@ TEST(DeviceBase, ObserversComeAndGoWhileNotificationsRun) {
         void onParamChanged(const std::string&, const std::string&, bool) override {
             if (!alive)
                 std::abort(); // called after its destruction began
-            calls.fetch_add(1);
+            ++calls;
         }
         void onDeviceDisconnected() override {}
         std::atomic<bool> alive{true};
@@ -188,47 +169,33 @@ TEST(DeviceBase, ObserversComeAndGoWhileNotificationsRun) {
     std::atomic<bool> running{true};
     std::atomic<int> sent{0};
     std::thread notifier([&] {
-        while (running.load()) {
+        for (; running; ++sent)
             device.notifyParamChanged("Gain", "1.00", true);
-            sent.fetch_add(1);
+    });
+    XEVTest::finishesWithin("observers coming and going", [&] {
+        for (int i = 0; i < 200; ++i) {
+            auto passing = std::make_unique<Counter>();
+            passing->connectTo(device);
+            const int seen = sent.load();
+            while (sent.load() < seen + 2)
+                std::this_thread::yield();
+            ASSERT_GE(passing->calls.load(), 1) << i;
+            if (i % 2 == 0)
+                passing->connectTo(other); // leaves the notifying device
         }
     });
-    struct Joiner {
-        std::atomic<bool>& running;
-        std::thread& thread;
-        ~Joiner() {
-            running.store(false);
-            thread.join();
-        }
-    };
-    {
-        Joiner joiner{running, notifier};
-        XEVTest::finishesWithin("observers coming and going", [&] {
-            for (int i = 0; i < 200; ++i) {
-                auto passing = std::make_unique<Counter>();
-                passing->connectTo(device);
-                const int seen = sent.load();
-                while (sent.load() < seen + 2)
-                    std::this_thread::yield();
-                ASSERT_GE(passing->calls.load(), 1) << i;
-                if (i % 2 == 0)
-                    passing->connectTo(other); // leaves the notifying device
-                passing.reset();
-            }
-        });
-    }
+    running = false;
+    notifier.join();
     EXPECT_EQ(steady.calls.load(), sent.load());
 }
 
 TEST(DeviceBase, FifoSizesTheProducerCannotUseAreRefused) {
-    const auto refusal = [](const std::string& size) {
-        return "Error : For XEVFrameProducer, Fifo Size(" + size +
-               ") must be strictly higher "
-               "than 2.";
-    };
-    EXPECT_EQ(XEVTest::messageOf([] { TestDevice device(2); }), refusal("2"));
     // Sizes no unsigned int holds are refused, not cut.
-    EXPECT_EQ(XEVTest::messageOf([] { TestDevice device(-5); }), refusal("0"));
-    EXPECT_EQ(XEVTest::messageOf([] { TestDevice device((1L << 32) + 5); }), refusal("0"));
+    const std::pair<long, std::string> cases[] = {{2, "2"}, {-5, "0"}, {(1L << 32) + 5, "0"}};
+    for (const auto& [size, shown] : cases)
+        EXPECT_EQ(XEVTest::messageOf([&] { TestDevice device(size); }),
+                  "Error : For XEVFrameProducer, Fifo Size(" + shown +
+                      ") must be strictly higher than 2.")
+            << size;
     EXPECT_EQ(XEVTest::messageOf([] { TestDevice device(3); }), "<no exception>");
 }

@@ -6,60 +6,43 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#include <string>
 
 using namespace XEVLibrary;
 using detail::DiagnosticKind;
-using testing::internal::CaptureStderr;
-using testing::internal::CaptureStdout;
-using testing::internal::GetCapturedStderr;
-using testing::internal::GetCapturedStdout;
+using Output = XEVManager::DiagnosticsOutput;
+namespace gtest = testing::internal;
 
 namespace {
 
 /// What one information line and one error line leave on each stream.
-struct Streams {
-    std::string out, err;
-};
-
-const std::string Info = ": Invalid infoLine 0\n";
-const std::string Error = "stopped on error: gone\n";
-
-Streams written() {
-    CaptureStdout();
-    CaptureStderr();
-    detail::diagnostic(DiagnosticKind::Information, ": Invalid infoLine 0");
-    detail::diagnosticf(DiagnosticKind::Error, "stopped on error: %s", "gone");
-    Streams streams;
-    streams.out = GetCapturedStdout();
-    streams.err = GetCapturedStderr();
-    return streams;
-}
+const std::string Info = ": Invalid infoLine 0\n", Error = "stopped on error: gone\n";
 
 class Diagnostics : public ::testing::Test {
 protected:
-    void TearDown() override {
+    void SetUp() override {
         unsetenv("XEV_LOG");
         detail::resetDiagnostics();
     }
-    void expectWritten(const std::string& out, const std::string& err, const std::string& when) {
-        const Streams s = written();
-        EXPECT_EQ(s.out, out) << when;
-        EXPECT_EQ(s.err, err) << when;
+    void TearDown() override { SetUp(); }
+    static void expectWritten(const std::string& out, const std::string& err, const char* when) {
+        gtest::CaptureStdout();
+        gtest::CaptureStderr();
+        detail::diagnostic(DiagnosticKind::Information, ": Invalid infoLine 0");
+        detail::diagnosticf(DiagnosticKind::Error, "stopped on error: %s", "gone");
+        EXPECT_EQ(gtest::GetCapturedStdout(), out) << when;
+        EXPECT_EQ(gtest::GetCapturedStderr(), err) << when;
     }
 };
 
 } // namespace
 
 TEST_F(Diagnostics, GoWhereTheApplicationSays) {
-    unsetenv("XEV_LOG");
-    detail::resetDiagnostics();
     expectWritten(Info, Error, "by default");
-    XEVManager::setDiagnosticsOutput(XEVManager::DiagnosticsOutput::Quiet);
+    XEVManager::setDiagnosticsOutput(Output::Quiet);
     expectWritten("", "", "quiet");
-    XEVManager::setDiagnosticsOutput(XEVManager::DiagnosticsOutput::StandardError);
+    XEVManager::setDiagnosticsOutput(Output::StandardError);
     expectWritten("", Info + Error, "standard error");
-    XEVManager::setDiagnosticsOutput(XEVManager::DiagnosticsOutput::StandardOutput);
+    XEVManager::setDiagnosticsOutput(Output::StandardOutput);
     expectWritten(Info + Error, "", "standard output");
     {
         XEVTest::DiagnosticsCapture capture; // a handler takes them all
@@ -72,18 +55,14 @@ TEST_F(Diagnostics, GoWhereTheApplicationSays) {
 }
 
 TEST_F(Diagnostics, TheEnvironmentChoosesTheOutputFirst) {
-    struct Case {
-        const char* value;
-        std::string out, err;
-    };
-    const Case cases[] = {{"quiet", "", ""},
-                          {"stdout", Info + Error, ""},
-                          {"stderr", "", Info + Error},
-                          {"default", Info, Error},
-                          {"nonsense", Info, Error}};
-    for (const Case& c : cases) {
-        setenv("XEV_LOG", c.value, 1);
+    const std::tuple<const char*, std::string, std::string> cases[] = {{"quiet", "", ""},
+                                                                       {"stdout", Info + Error, ""},
+                                                                       {"stderr", "", Info + Error},
+                                                                       {"default", Info, Error},
+                                                                       {"nonsense", Info, Error}};
+    for (const auto& [value, out, err] : cases) {
+        setenv("XEV_LOG", value, 1);
         detail::resetDiagnostics();
-        expectWritten(c.out, c.err, c.value);
+        expectWritten(out, err, value);
     }
 }

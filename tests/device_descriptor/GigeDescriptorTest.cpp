@@ -8,7 +8,6 @@
 
 #include <cstring>
 #include <iterator>
-#include <vector>
 
 using namespace XEVLibrary;
 using XEVTest::messageOf;
@@ -71,13 +70,9 @@ TEST(GigeDescriptor, OrderedByNumberThenModelThenSerialText) {
     const XEVDeviceDescriptorGige sorted[] = {
         discovered("Z", "V", "9", 0), discovered("A", "V", "0", 1),  discovered("A", "V", "10", 2),
         discovered("A", "V", "9", 2), discovered("AB", "V", "0", 2), discovered("B", "V", "0", 2)};
-    for (size_t i = 0; i < std::size(sorted); ++i) {
-        EXPECT_FALSE(sorted[i] < sorted[i]) << i;
-        for (size_t j = i + 1; j < std::size(sorted); ++j) {
-            EXPECT_TRUE(sorted[i] < sorted[j]) << i << " before " << j;
-            EXPECT_FALSE(sorted[j] < sorted[i]) << j << " after " << i;
-        }
-    }
+    for (size_t i = 0; i < std::size(sorted); ++i)
+        for (size_t j = 0; j < std::size(sorted); ++j)
+            EXPECT_EQ(sorted[i] < sorted[j], i < j) << i << " < " << j;
 }
 
 TEST(GigeDescriptor, CopyTakesEverythingAssignmentOnlyTheNumber) {
@@ -89,7 +84,6 @@ TEST(GigeDescriptor, CopyTakesEverythingAssignmentOnlyTheNumber) {
     EXPECT_EQ(copy.LocalIp(), 0x0a000001u);
     EXPECT_FALSE(copy.IsReachable());
     EXPECT_EQ(copy.Raw(), source.Raw());
-
     XEVDeviceDescriptorGige target = discovered("Target", "2", "T2", 1, 0x0a000002);
     target = source;
     EXPECT_EQ(target.toString(), "GIGE (5) -- [Model:Target] [FWVer:2] [SerNum:T2]");
@@ -110,17 +104,14 @@ TEST(GigeDescriptor, EqualityStopsBeforeTheSerialNumberAtTheFirstDifference) {
 }
 
 TEST(GigeDescriptor, CompatibleWithGigeConfigurationsOfItsModelByteForByte) {
-    const XEVModelConfiguration gigeM(GIGE, "M", 640, 512);
-    const XEVModelConfiguration gigeN(GIGE, "N", 640, 512);
-    EXPECT_TRUE(discovered("M", "V", "S").isCompatibleWith(gigeM));
-    EXPECT_FALSE(discovered("M", "V", "S").isCompatibleWith(gigeN));
-    EXPECT_FALSE(
-        discovered("M", "V", "S").isCompatibleWith(XEVModelConfiguration(USB3, "M", 640, 512)));
-    EXPECT_FALSE(discovered("m", "V", "S").isCompatibleWith(gigeM));  // no case folding
-    EXPECT_FALSE(discovered("M ", "V", "S").isCompatibleWith(gigeM)); // no trimming
-    // A camera that reports no model fits every GigE configuration.
-    EXPECT_TRUE(discovered("", "V", "S").isCompatibleWith(gigeM));
-    EXPECT_TRUE(discovered("", "V", "S").isCompatibleWith(gigeN));
-    EXPECT_FALSE(
-        discovered("", "V", "S").isCompatibleWith(XEVModelConfiguration(USB2, "M", 640, 512)));
+    // No case folding, no trimming; a camera that reports no model fits every GigE configuration.
+    const std::tuple<const char*, ConnectorType, const char*, bool> cases[] = {
+        {"M", GIGE, "M", true},  {"M", GIGE, "N", false},  {"M", USB3, "M", false},
+        {"m", GIGE, "M", false}, {"M ", GIGE, "M", false}, {"", GIGE, "M", true},
+        {"", GIGE, "N", true},   {"", USB2, "M", false}};
+    for (const auto& [model, connector, configured, compatible] : cases)
+        EXPECT_EQ(discovered(model, "V", "S")
+                      .isCompatibleWith(XEVModelConfiguration(connector, configured, 640, 512)),
+                  compatible)
+            << '"' << model << "\" against " << configured;
 }

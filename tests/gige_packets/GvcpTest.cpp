@@ -1,8 +1,6 @@
 // GVCP commands built byte for byte, acknowledges decoded from hand-written
 // bytes, and the checks that accept or refuse an acknowledge.
 #include "DiagnosticsCapture.h"
-#include "Gige/AckHeader.h"
-#include "Gige/CmdHeader.h"
 #include "Gige/DeviceInfo.h"
 #include "Gige/ForceIpAck.h"
 #include "Gige/ForceIpCmd.h"
@@ -14,10 +12,7 @@
 #include <algorithm>
 #include <cstring>
 #include <sstream>
-#include <string>
 #include <thread>
-#include <tuple>
-#include <vector>
 
 using namespace XEVLibrary;
 using Bytes = std::vector<uint8_t>;
@@ -35,6 +30,10 @@ void putText(Bytes& packet, size_t offset, const char* text) {
 template <typename Container>
 Bytes bytesOf(const Container& bytes) {
     return Bytes(bytes.begin(), bytes.end());
+}
+
+Bytes bytesOf(const WriteMemCmd& command) {
+    return Bytes(command.Data(), command.Data() + command.Size());
 }
 
 CmdHeader readReg() {
@@ -65,20 +64,11 @@ Bytes discoveryAck() {
 
 } // namespace
 
-TEST(CmdHeader, LayoutIsBigEndianWithMagicAndFlag) {
-    CmdHeader::lastReqId = 0x1233;
-    const CmdHeader header(Gvcp::CmdReadMem, Gvcp::FlagAckRequired, 0x0108);
-    EXPECT_EQ(bytesOf(header.Bytes()), (Bytes{0x42, 0x01, 0x00, 0x84, 0x01, 0x08, 0x12, 0x34}));
-    EXPECT_EQ(header.CommandId(), 0x0084);
-    EXPECT_EQ(header.Length(), 0x0108);
-    EXPECT_EQ(header.Id(), 0x1234);
-}
-
 TEST(CmdHeader, DecodeReadsOnlyWhatWasReceivedAndDrawsNoId) {
     CmdHeader::lastReqId = 0x0500;
     const uint8_t received[3] = {0x42, 0x11, 0x00};
-    const CmdHeader header = CmdHeader::Decode(received, sizeof received);
-    EXPECT_EQ(bytesOf(header.Bytes()), (Bytes{0x42, 0x11, 0, 0, 0, 0, 0, 0}));
+    EXPECT_EQ(bytesOf(CmdHeader::Decode(received, sizeof received).Bytes()),
+              (Bytes{0x42, 0x11, 0, 0, 0, 0, 0, 0}));
     EXPECT_EQ(CmdHeader::lastReqId.load(), 0x0500);
 }
 
@@ -90,7 +80,6 @@ TEST(CmdHeader, RequestIdsStartAtOneWrapToZeroAndRenewFromTheSharedCounter) {
     CmdHeader header = readReg();
     EXPECT_EQ(header.Id(), 0);
     EXPECT_EQ(readReg().Id(), 1);
-
     // A resend draws the next id of the counter all commands share.
     CmdHeader::lastReqId = 0x0101;
     EXPECT_EQ(header.Renew(), 0x0102);
@@ -99,21 +88,17 @@ TEST(CmdHeader, RequestIdsStartAtOneWrapToZeroAndRenewFromTheSharedCounter) {
 }
 
 TEST(CmdHeader, ConcurrentHeadersNeverLoseAnIncrement) {
-    constexpr int Threads = 8;
-    constexpr int PerThread = 8000; // 64000 ids: fewer than one wrap, so all distinct
+    constexpr int Threads = 8, PerThread = 8000; // 64000 ids: less than one wrap, all distinct
     const uint16_t before = CmdHeader::lastReqId.load();
-    std::vector<std::vector<uint16_t>> ids(Threads, std::vector<uint16_t>(PerThread));
+    std::vector<uint16_t> ids(Threads * PerThread);
     std::vector<std::thread> workers;
-    for (auto& list : ids)
+    for (auto part = ids.begin(); part != ids.end(); part += PerThread)
         workers.emplace_back(
-            [&list] { std::generate(list.begin(), list.end(), [] { return readReg().Id(); }); });
+            [part] { std::generate_n(part, PerThread, [] { return readReg().Id(); }); });
     for (auto& worker : workers)
         worker.join();
-    std::vector<uint16_t> all;
-    for (const auto& list : ids)
-        all.insert(all.end(), list.begin(), list.end());
-    std::sort(all.begin(), all.end());
-    EXPECT_EQ(std::adjacent_find(all.begin(), all.end()), all.end()) << "an id was drawn twice";
+    std::sort(ids.begin(), ids.end());
+    EXPECT_EQ(std::adjacent_find(ids.begin(), ids.end()), ids.end()) << "an id was drawn twice";
     EXPECT_EQ(CmdHeader::lastReqId.load(), static_cast<uint16_t>(before + Threads * PerThread));
 }
 
@@ -124,11 +109,11 @@ TEST(WriteMemCmd, FifteenByteTextByteForByte) {
                       0x12, 0x34, 0x56, 0x78,                         // address
                       'H',  'e',  'l',  'l',  'o',  ',',  ' ',  'c',  'a', 'm',
                       'e',  'r',  'a',  '!',  '!',  0,    0,    0,    0,   0};
-    EXPECT_EQ(Bytes(command.Data(), command.Data() + command.Size()), expected);
+    EXPECT_EQ(bytesOf(command), expected);
     EXPECT_EQ(command.Address(), 0x12345678u);
     EXPECT_EQ(command.Renew(), 0x0402);
     expected[7] = 0x02;
-    EXPECT_EQ(Bytes(command.Data(), command.Data() + command.Size()), expected);
+    EXPECT_EQ(bytesOf(command), expected);
     EXPECT_EQ(command.Id(), 0x0402);
 }
 
@@ -141,9 +126,7 @@ TEST(WriteMemCmd, TextIsPaddedWithAtLeastOneZeroToAMultipleOfFour) {
         EXPECT_EQ(command.Size(), c.datagram) << c.text << " bytes";
         EXPECT_EQ(command.Header().Length(), c.length) << c.text << " bytes";
     }
-}
-
-TEST(WriteMemCmd, RefusesTextsAbove536BytesWithoutDrawingAnId) {
+    // Above 536 bytes: refused, without drawing an id.
     const uint16_t before = CmdHeader::lastReqId.load();
     EXPECT_EQ(XEVTest::messageOf([] { WriteMemCmd(0, std::string(537, 'x')); }),
               "Error : WriteMem is limited to 536 bytes");
@@ -206,46 +189,49 @@ TEST(ForceIpCmd, InvalidTextsRaiseAndDrawNoId) {
 
 TEST(AckHeader, DecodesBigEndianAndZeroFills) {
     const Bytes bytes = {0x80, 0x06, 0x00, 0x81, 0x00, 0x04, 0xbe, 0xef, 0x11};
-    const AckHeader ack(bytes.data(), bytes.size());
+    const AckHeader ack(bytes.data(), bytes.size()), runt(bytes.data(), 5);
     EXPECT_TRUE(ack.Complete());
     EXPECT_EQ(ack.Status(), Gvcp::StatusAccessDenied);
     EXPECT_EQ(ack.Answer(), Gvcp::AckReadReg);
     EXPECT_EQ(ack.Length(), 4);
     EXPECT_EQ(ack.Id(), 0xbeef);
-
-    const AckHeader runt(bytes.data(), 5);
     EXPECT_FALSE(runt.Complete());
     EXPECT_EQ(runt.ReceivedLength(), 5u);
-    EXPECT_EQ(runt.Length(), 0);
-    EXPECT_EQ(runt.Id(), 0);
+    EXPECT_EQ(runt.Length() + runt.Id(), 0);
 }
 
-TEST(DeviceInfo, DecodesEveryFieldInHostOrder) {
+TEST(DeviceInfo, DecodesEveryFieldInHostOrderAndDumpsIt) {
     const Bytes packet = discoveryAck();
     const DeviceInfo info(packet.data(), packet.size());
     EXPECT_EQ(info.ReceivedLength(), 256u);
-    EXPECT_EQ(info.Status(), 0);
-    EXPECT_EQ(info.Answer(), 0x0003);
-    EXPECT_EQ(info.DataBytes(), 248);
-    EXPECT_EQ(info.Id(), 0x1234);
-    EXPECT_EQ(info.SpecVersion(), "1.12");
-    EXPECT_EQ(info.DeviceMode(), 0x80000001u);
     EXPECT_EQ(info.MacAddressHigh(), 0x000c);
     EXPECT_EQ(info.MacAddressLow(), 0x0a010203u);
-    EXPECT_EQ(info.MacAddress(), "00:0c:0a:01:02:03");
-    EXPECT_EQ(info.IpConfigOptions(), 0x80000007u);
-    EXPECT_EQ(info.IpConfigCurrent(), 4u);
     EXPECT_EQ(info.CurrentIp(), 0xc0a80a2au);
     EXPECT_EQ(info.CurrentSubnetMask(), 0xffffff00u);
     EXPECT_EQ(info.DefaultGateway(), 0xc0a80a01u);
-    EXPECT_EQ(info.ManufacturerName(), "Xev-Sensor-Optical-Works");
-    // Full fields: the neighbour's first byte must not leak in.
-    EXPECT_EQ(info.ModelName(), "Kestrel-640-InGaAs-TEC-cooled-01");
-    EXPECT_EQ(info.DeviceVersion(), "1.4.2 (2024-01-17) build 0815 rc");
-    EXPECT_EQ(info.ManufacturerSpecificInformation(),
-              "InGaAs 640x512, 15 um pitch, TEC, 14-bit, GigE 2");
-    EXPECT_EQ(info.SerialNumber(), "SN00012345678901");
-    EXPECT_EQ(info.UserDefinedName(), "lab camera no. 7");
+    // Numbers in hexadecimal, addresses dotted; the full text fields show
+    // nothing of their neighbour's first byte.
+    std::ostringstream dump, first, all;
+    info.Dump(dump);
+    EXPECT_EQ(dump.str(), "<-- ack_id:\t1234\n<-- status:\t0\n<-- answer:\t3\n<-- length:\tf8\n"
+                          "<-- spec_version:\t\t\t1.12\n<-- device_mode:\t\t\t80000001\n"
+                          "<-- MACAddress:\t\t\t00:0c:0a:01:02:03\n"
+                          "<-- IPConfigOptions:\t\t\t80000007\n<-- IPConfigCurrent:\t\t\t4\n"
+                          "<-- CurrentIP:\t\t\t\t192.168.10.42\n"
+                          "<-- CurrentSubnetMask:\t\t\t255.255.255.0\n"
+                          "<-- DefautlGateway:\t\t\t192.168.10.1\n"
+                          "<-- ManufacturerName:\t\t\tXev-Sensor-Optical-Works\n"
+                          "<-- ModelName:\t\t\t\tKestrel-640-InGaAs-TEC-cooled-01\n"
+                          "<-- DeviceVersion:\t\t\t1.4.2 (2024-01-17) build 0815 rc\n"
+                          "<-- ManufacturerSpecificInformation:\t"
+                          "InGaAs 640x512, 15 um pitch, TEC, 14-bit, GigE 2\n"
+                          "<-- SerialNumber:\t\t\tSN00012345678901\n"
+                          "<-- UserDefinedName:\t\t\tlab camera no. 7\n");
+    info.DumpRaw(first, 8);
+    EXPECT_EQ(first.str(), "00 00 00 03 00 f8 12 34\n");
+    info.DumpRaw(all, 100000); // at most the 256 bytes of the record
+    EXPECT_EQ(all.str().size(), 256u * 3);
+    EXPECT_EQ(all.str().substr(all.str().size() - 6), "20 37\n"); // " 7", ending the name
 }
 
 TEST(DeviceInfo, BytesThatDidNotArriveReadAsZero) {
@@ -257,14 +243,12 @@ TEST(DeviceInfo, BytesThatDidNotArriveReadAsZero) {
     EXPECT_EQ(info.CurrentIp(), 0xc0a80a2au);
     EXPECT_EQ(info.ManufacturerName(), "Xev-Sensor");
     EXPECT_EQ(info.ModelName(), "");
-
     // A record reused for a shorter datagram, or received into in place,
     // keeps nothing of the earlier one.
-    DeviceInfo reused(full.data(), full.size());
+    DeviceInfo reused(full.data(), full.size()), inPlace(full.data(), full.size());
     reused.Assign(received.data(), 4);
     EXPECT_EQ(reused.Answer(), 0x0003);
     EXPECT_EQ(reused.DataBytes(), 0);
-    DeviceInfo inPlace(full.data(), full.size());
     std::memcpy(inPlace.ReceiveBuffer(), full.data(), 50);
     inPlace.SetReceivedLength(50);
     EXPECT_EQ(inPlace.ReceivedLength(), 50u);
@@ -291,25 +275,24 @@ TEST(DeviceInfo, LocalFieldsSurviveNewDatagramsAndCopies) {
 }
 
 TEST(DeviceInfo, AddressUpdatesAreWrittenBigEndian) {
-    const Bytes packet = discoveryAck();
-    DeviceInfo info(packet.data(), packet.size());
+    Bytes expected = discoveryAck();
+    DeviceInfo info(expected.data(), expected.size());
     info.UpdateCurrentIp(0x0a000102);
     info.UpdateCurrentSubnetMask(0xffff0000);
     info.UpdateDefaultGateway(0x0a000001);
-    const Bytes raw = bytesOf(info.Raw());
-    EXPECT_EQ(Bytes(raw.begin() + 44, raw.begin() + 48), (Bytes{10, 0, 1, 2}));
-    EXPECT_EQ(Bytes(raw.begin() + 60, raw.begin() + 64), (Bytes{255, 255, 0, 0}));
-    EXPECT_EQ(Bytes(raw.begin() + 76, raw.begin() + 80), (Bytes{10, 0, 0, 1}));
+    put(expected, 44, {10, 0, 1, 2});
+    put(expected, 60, {255, 255, 0, 0});
+    put(expected, 76, {10, 0, 0, 1});
+    EXPECT_EQ(bytesOf(info.Raw()), expected);
 }
 
 TEST(DeviceInfo, MakerCameraNeedsTheExactName) {
-    const std::pair<const char*, bool> cases[] = {
-        {"Xev-Sensor-Optical-Works", true},
-        {"Xev-Sensor-Optical-Works ", false},
-        {"xev-sensor-optical-works", false},
-        {"Xev-Sensor-Optical-Work", false},
-        {"Xev-Sensor-Optical-WorksXXXXXXXX", false}, // 32 characters, no zero
-        {"", false}};
+    const std::pair<const char*, bool> cases[] = {{"Xev-Sensor-Optical-Works", true},
+                                                  {"Xev-Sensor-Optical-Works ", false},
+                                                  {"xev-sensor-optical-works", false},
+                                                  {"Xev-Sensor-Optical-Work", false},
+                                                  {"Xev-Sensor-Optical-WorksXXXXXXXX", false},
+                                                  {"", false}}; // the fifth: 32 characters, no zero
     for (const auto& [name, maker] : cases) {
         Bytes packet = discoveryAck();
         std::fill_n(packet.begin() + 80, 32, 0);
@@ -318,25 +301,6 @@ TEST(DeviceInfo, MakerCameraNeedsTheExactName) {
         EXPECT_EQ(info.ManufacturerName(), name);
         EXPECT_EQ(IsXEVCamera(info), maker) << name;
     }
-}
-
-TEST(DeviceInfo, DumpsShowAddressesDottedAndRawBytesInHexadecimal) {
-    const Bytes packet = discoveryAck();
-    const DeviceInfo info(packet.data(), packet.size());
-    std::ostringstream out;
-    info.Dump(out);
-    EXPECT_NE(out.str().find("<-- CurrentIP:\t\t\t\t192.168.10.42\n"
-                             "<-- CurrentSubnetMask:\t\t\t255.255.255.0\n"
-                             "<-- DefautlGateway:\t\t\t192.168.10.1\n"),
-              std::string::npos)
-        << out.str();
-    out.str("");
-    info.DumpRaw(out, 8);
-    EXPECT_EQ(out.str(), "00 00 00 03 00 f8 12 34\n");
-    out.str("");
-    info.DumpRaw(out, 100000); // at most the 256 bytes of the record
-    EXPECT_EQ(out.str().size(), 256u * 3);
-    EXPECT_EQ(out.str().substr(out.str().size() - 6), "20 37\n"); // " 7", ending the name
 }
 
 /// An acknowledge as received and what validating it against its command

@@ -9,15 +9,18 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <sstream>
 #include <string>
 #include <vector>
 
 namespace XEVTest {
 
+using Texts = std::vector<std::string>;
+
 /// A call the library refuses and the exact message it refuses it with.
 struct Refusal {
     std::function<void()> call;
-    const char* message;
+    std::string message;
 };
 
 inline void expectRefusals(const std::vector<Refusal>& refusals) {
@@ -27,18 +30,34 @@ inline void expectRefusals(const std::vector<Refusal>& refusals) {
 
 /// Every text of a parameter's value walk, in walk order (bounded, so that a
 /// walk that never ends fails instead of hanging).
-inline std::vector<std::string> walk(const XEVLibrary::XEVParam& param) {
-    std::vector<std::string> texts;
+inline Texts walk(const XEVLibrary::XEVParam& param) {
+    Texts texts;
     const auto last = param.end();
     for (auto it = param.begin(); it != last && texts.size() < 100000; ++it)
         texts.push_back(*it);
     return texts;
 }
 
-/// A parameter of a catalog model, for tests of the parameter as the catalog
-/// declares it.
-inline const XEVLibrary::XEVParam& catalogParam(unsigned model, const char* name) {
-    return *XEVLibrary::XEVCatalog::getInstance()->getModelConfiguration(model)->getParam(name);
+/// The walk of @p param after @p steps steps.
+inline XEVLibrary::XEVParam::ValueIterator advanced(const XEVLibrary::XEVParam& param, int steps) {
+    XEVLibrary::XEVParam::ValueIterator it = param.begin();
+    while (steps-- > 0)
+        ++it;
+    return it;
+}
+
+inline std::string manualOf(const XEVLibrary::XEVParam& param, int indent) {
+    std::ostringstream os;
+    param.manual(os, indent);
+    return os.str();
+}
+
+inline const XEVLibrary::XEVModelConfiguration& model(unsigned index) {
+    return *XEVLibrary::XEVCatalog::getInstance()->getModelConfiguration(index);
+}
+
+inline const XEVLibrary::XEVParam& catalogParam(unsigned index, const char* name) {
+    return *model(index).getParam(name);
 }
 
 } // namespace XEVTest

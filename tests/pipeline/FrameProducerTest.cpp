@@ -1,50 +1,39 @@
 #include "RecordingObserver.h"
 
 #include "XEVException.h"
-#include "XEVFrameProducer.h"
 
 #include <gtest/gtest.h>
 
 #include <future>
 #include <limits>
-#include <thread>
 
 using namespace XEVLibrary;
-using XEVTest::messageOf;
-using XEVTest::PassThroughFilter;
-using XEVTest::RecordingObserver;
-using XEVTest::RunningProducer;
-using XEVTest::writeFrame;
+using namespace XEVTest;
 
-/// Longer than any single wait of these tests: their own checks fail first.
-constexpr std::chrono::seconds Deadline{20};
+const std::string Refused = "Error : For XEVFrameProducer, ";
 
 TEST(FrameProducer, ConnectionRules) {
-    XEVFrameProducer producer(3);
+    Producer producer(3);
     RecordingObserver first, second, third;
     producer << first;
     producer << first; // the same observer twice stays one entry
     producer << second;
     EXPECT_EQ(producer.observerCount(), 2u);
     EXPECT_EQ(messageOf([&] { producer << third; }),
-              "Error : For XEVFrameProducer, Fifo Size(3) < Number of Observers(2) + 2, increase "
-              "Fifo Size or decrease Number of Observers.");
+              Refused + "Fifo Size(3) < Number of Observers(2) + 2, increase Fifo Size or "
+                        "decrease Number of Observers.");
     EXPECT_EQ(third.source(), nullptr);
-
-    producer.ensureFrameFormat(4, 4, CV_16UC1, 0);
     producer.startProduction();
     EXPECT_EQ(messageOf([&] { second.disconnect(); }),
-              "Error : For XEVFrameProducer, impossible to disconnect a XEVObserver while "
-              "XEVFrameProducer is running.");
+              Refused +
+                  "impossible to disconnect a XEVObserver while XEVFrameProducer is running.");
     EXPECT_EQ(second.source(), &producer);
-    XEVFrameProducer other(4);
-    RecordingObserver late;
+    Producer other;
     other.startProduction();
-    EXPECT_EQ(messageOf([&] { other << late; }),
-              "Error : For XEVFrameProducer, impossible to connect another XEVObserver while "
-              "XEVFrameProducer is running.");
+    EXPECT_EQ(messageOf([&] { other << third; }),
+              Refused + "impossible to connect another XEVObserver while XEVFrameProducer is "
+                        "running.");
     EXPECT_EQ(other.observerCount(), 0u);
-    other.stopProduction(false);
     producer.stopProduction(false);
     EXPECT_EQ(producer.observerCount(), 2u);
 }
@@ -52,15 +41,13 @@ TEST(FrameProducer, ConnectionRules) {
 TEST(FrameProducer, FrameFormats) {
     XEVFrameProducer producer(3);
     EXPECT_EQ(messageOf([&] { producer.lockFrameForWrite(); }),
-              "Error : For XEVFrameProducer, a frame format must be set before a frame is "
-              "written.");
+              Refused + "a frame format must be set before a frame is written.");
     EXPECT_FALSE(producer.ensureFrameFormat(64, 32, CV_16UC1, 0));
     const uint8_t* before = producer.lockFrameForWrite()->data;
     producer.cancelWriting();
     EXPECT_TRUE(producer.ensureFrameFormat(64, 32, CV_16UC1, 0)); // kept
     EXPECT_EQ(producer.lockFrameForWrite()->data, before);
     producer.cancelWriting();
-
     // Changing only the flags reallocates; the info line row lies after the
     // image view, inside the buffer.
     EXPECT_FALSE(producer.ensureFrameFormat(64, 32, CV_16UC1, XEVFrameProducer::FLAG_INFO_LINE));
@@ -70,38 +57,33 @@ TEST(FrameProducer, FrameFormats) {
     EXPECT_TRUE(image->isContinuous());
     image->data[64 * 33 * 2 - 1] = 0x5A;
     producer.cancelWriting();
-
     // A buffer that cannot hold the frame, or its info line row, is refused.
     EXPECT_EQ(messageOf([&] { producer.ensureFrameFormat(640, 512, CV_16UC1, 640 * 512, 0); }),
-              "Error : For XEVFrameProducer, buffer size(327680) cannot hold a frame of 640x512 "
-              "type(2).");
+              Refused + "buffer size(327680) cannot hold a frame of 640x512 type(2).");
     EXPECT_ANY_THROW(producer.ensureFrameFormat(16, 16, CV_8UC1, 16 * 16, 1));
     EXPECT_NO_THROW(producer.ensureFrameFormat(16, 16, CV_8UC1, 1024, 1));
     // (2^31 - 1)^2 x 512 bytes wraps a 64-bit product to a negative size.
     const int huge = std::numeric_limits<int>::max();
     EXPECT_EQ(messageOf([&] { producer.ensureFrameFormat(huge, huge, CV_8UC(512), 1024, 0); }),
-              "Error : For XEVFrameProducer, invalid frame format 2147483647x2147483647 "
-              "type(4088) size(1024).");
+              Refused + "invalid frame format 2147483647x2147483647 type(4088) size(1024).");
     EXPECT_THROW(producer.ensureFrameFormat(huge, huge, CV_16UC1, 0), XEVException);
     EXPECT_EQ(producer.frameWidth(), 16); // unchanged
 }
 
 TEST(FrameProducer, NumberingWrapsAroundWithoutReaders) {
-    XEVFrameProducer producer(3);
-    producer.ensureFrameFormat(8, 8, CV_16UC1, 0);
-    for (int i = 0; i < 4; ++i)
-        writeFrame(producer, i);
-    EXPECT_EQ(producer.oldestFrameNumber(), 1);
-    EXPECT_EQ(producer.writeCounter(), 4);
-
-    // A cancelled write leaves the counter where it was.
-    producer.lockFrameForWrite();
-    producer.cancelWriting();
-    EXPECT_EQ(producer.writeCounter(), 4);
-    // Committing or cancelling without a reservation is harmless.
-    producer.unlockFrameForWrite(XEVFrameInfo());
-    producer.cancelWriting();
-    EXPECT_EQ(producer.writeCounter(), 4);
+    finishesWithin("writes without readers", [] {
+        Producer producer(3);
+        for (int i = 0; i < 4; ++i)
+            writeFrame(producer, i);
+        EXPECT_EQ(producer.oldestFrameNumber(), 1);
+        EXPECT_EQ(producer.writeCounter(), 4);
+        // A cancelled write, or a commit or cancel without a reservation, counts nothing.
+        producer.lockFrameForWrite();
+        producer.cancelWriting();
+        producer.unlockFrameForWrite(XEVFrameInfo());
+        producer.cancelWriting();
+        EXPECT_EQ(producer.writeCounter(), 4);
+    });
 }
 
 TEST(FrameProducer, StopWithResetRestartsNumbering) {
@@ -116,90 +98,75 @@ TEST(FrameProducer, StopWithResetRestartsNumbering) {
 }
 
 TEST(FrameProducer, WriterSkipsTheSlotAReaderHolds) {
-    XEVTest::finishesWithin(
-        "writes beside a held slot",
-        [] {
-            RunningProducer run;
-            XEVFrameProducer& producer = run.producer;
-            run.observer.hold();
-            writeFrame(producer, 100); // producer frame 0, slot 0, held by the reader
-            ASSERT_TRUE(run.observer.waitInside());
-            writeFrame(producer, 101); // slot 1
-            writeFrame(producer, 102); // slot 2
-            cv::Mat* image = producer.lockFrameForWrite();
-            EXPECT_EQ(producer.writeCounter(), 4); // number 3 would land in the held slot 0
-            image->setTo(cv::Scalar::all(103));
-            XEVFrameInfo info;
-            info.frameNumber = 103;
-            producer.unlockFrameForWrite(info);
-            EXPECT_EQ(producer.oldestFrameNumber(), 2);
-
-            run.observer.release();
-            ASSERT_TRUE(run.observer.waitFrames(3));
-            producer.stopProduction(false);
-            // The reader jumps to the oldest frame still held, never reads the number
-            // the writer skipped (its slot still holds frame 100), never sees a frame
-            // twice, and always gets the pixels that belong to the record.
-            EXPECT_EQ(run.observer.frames(), (std::vector<uint64_t>{100, 102, 103}));
-            EXPECT_EQ(run.observer.pixels(), (std::vector<int>{100, 102, 103}));
-        },
-        Deadline);
+    finishesWithin("writes beside a held slot", [] {
+        RunningProducer run;
+        XEVFrameProducer& producer = run.producer;
+        run.observer.hold();
+        writeFrame(producer, 100); // producer frame 0, slot 0, held by the reader
+        ASSERT_TRUE(run.observer.waitInside());
+        writeFrame(producer, 101); // slot 1
+        writeFrame(producer, 102); // slot 2
+        cv::Mat* image = producer.lockFrameForWrite();
+        EXPECT_EQ(producer.writeCounter(), 4); // number 3 would land in the held slot 0
+        image->setTo(cv::Scalar::all(103));
+        XEVFrameInfo info;
+        info.frameNumber = 103;
+        producer.unlockFrameForWrite(info);
+        EXPECT_EQ(producer.oldestFrameNumber(), 2);
+        run.observer.release();
+        ASSERT_TRUE(run.observer.waitFrames(3));
+        producer.stopProduction(false);
+        // The reader jumps to the oldest frame still held, never reads the number
+        // the writer skipped (its slot still holds frame 100), never sees a frame
+        // twice, and always gets the pixels that belong to the record.
+        EXPECT_EQ(run.observer.frames(), (std::vector<uint64_t>{100, 102, 103}));
+    });
 }
 
 TEST(FrameProducer, WriterNeverBlocksOnASlowReader) {
-    XEVTest::finishesWithin(
-        "writes beside a slow reader",
-        [] {
-            RunningProducer run(4);
-            RecordingObserver& slow = run.observer;
-            slow.hold();
-            writeFrame(run.producer, 1);
-            ASSERT_TRUE(slow.waitInside());
-            auto writer = std::async(std::launch::async, [&] {
-                for (uint64_t i = 2; i < 2002; ++i)
-                    writeFrame(run.producer, i);
-            });
-            EXPECT_EQ(writer.wait_for(XEVTest::DefaultDeadline), std::future_status::ready);
-            slow.release();
-            writer.get();
-            ASSERT_TRUE(XEVTest::waitUntil([&] {
-                auto frames = slow.frames();
-                return !frames.empty() && frames.back() == 2001;
-            }));
-            run.producer.stopProduction(false);
-            const auto frames = slow.frames();
-            // After the gap the reader starts at the oldest frame the FIFO still held.
-            ASSERT_GE(frames.size(), 2u);
-            EXPECT_EQ(frames[0], 1u);
-            EXPECT_EQ(frames[1], 2001u - 2u);
-        },
-        Deadline);
+    finishesWithin("writes beside a slow reader", [] {
+        RunningProducer run(4);
+        RecordingObserver& slow = run.observer;
+        slow.hold();
+        writeFrame(run.producer, 1);
+        ASSERT_TRUE(slow.waitInside());
+        auto writer = std::async(std::launch::async, [&] {
+            for (uint64_t i = 2; i < 2002; ++i)
+                writeFrame(run.producer, i);
+        });
+        EXPECT_EQ(writer.wait_for(DefaultDeadline), std::future_status::ready);
+        slow.release();
+        writer.get();
+        ASSERT_TRUE(waitUntil([&] { return slow.frames().back() == 2001; }));
+        run.producer.stopProduction(false);
+        // After the gap the reader starts at the oldest frame the FIFO still held.
+        const auto frames = slow.frames();
+        ASSERT_GE(frames.size(), 2u);
+        EXPECT_EQ(frames[0], 1u);
+        EXPECT_EQ(frames[1], 2001u - 2u);
+    });
 }
 
 TEST(FrameProducer, FormatChangeWaitsForReadersToLeave) {
-    XEVTest::finishesWithin(
-        "a format change beside a reader",
-        [] {
-            RunningProducer run;
-            run.observer.hold();
-            writeFrame(run.producer, 1);
-            ASSERT_TRUE(run.observer.waitInside());
-            auto change = std::async(std::launch::async, [&] {
-                return run.producer.ensureFrameFormat(16, 16, CV_16UC1, 0);
-            });
-            EXPECT_EQ(change.wait_for(std::chrono::milliseconds(100)), std::future_status::timeout);
-            run.observer.release();
-            ASSERT_EQ(change.wait_for(XEVTest::DefaultDeadline), std::future_status::ready);
-            EXPECT_FALSE(change.get());
-            EXPECT_EQ(run.producer.writeCounter(), 0);
-
-            // The reader follows the new numbering from its start.
-            writeFrame(run.producer, 2);
-            ASSERT_TRUE(run.observer.waitFrames(2));
-            run.producer.stopProduction(false);
-            EXPECT_EQ(run.observer.frames(), (std::vector<uint64_t>{1, 2}));
-        },
-        Deadline);
+    finishesWithin("a format change beside a reader", [] {
+        RunningProducer run;
+        run.observer.hold();
+        writeFrame(run.producer, 1);
+        ASSERT_TRUE(run.observer.waitInside());
+        auto change = std::async(std::launch::async, [&] {
+            return run.producer.ensureFrameFormat(16, 16, CV_16UC1, 0);
+        });
+        EXPECT_EQ(change.wait_for(std::chrono::milliseconds(100)), std::future_status::timeout);
+        run.observer.release();
+        ASSERT_EQ(change.wait_for(DefaultDeadline), std::future_status::ready);
+        EXPECT_FALSE(change.get());
+        EXPECT_EQ(run.producer.writeCounter(), 0);
+        // The reader follows the new numbering from its start.
+        writeFrame(run.producer, 2);
+        ASSERT_TRUE(run.observer.waitFrames(2));
+        run.producer.stopProduction(false);
+        EXPECT_EQ(run.observer.frames(), (std::vector<uint64_t>{1, 2}));
+    });
 }
 
 TEST(FrameProducer, FindFinalObserversListsChainEndsDepthFirst) {
@@ -209,27 +176,24 @@ TEST(FrameProducer, FindFinalObserversListsChainEndsDepthFirst) {
     device << filter;
     device << plain;
     EXPECT_TRUE(filter.IsFinal()); // until something follows it
-    std::vector<XEVObserver*> ends;
-    device.FindFinalObservers(ends);
-    EXPECT_EQ(ends, (std::vector<XEVObserver*>{&filter, &plain}));
-
+    const auto finals = [](auto& producer) {
+        std::vector<XEVObserver*> ends;
+        producer.FindFinalObservers(ends);
+        return ends;
+    };
+    EXPECT_EQ(finals(device), (std::vector<XEVObserver*>{&filter, &plain}));
     filter << a;
     filter << b;
     EXPECT_FALSE(filter.IsFinal());
-    ends.clear();
-    device.FindFinalObservers(ends);
-    EXPECT_EQ(ends, (std::vector<XEVObserver*>{&a, &b, &plain}));
-    ends.clear();
-    filter.FindFinalObservers(ends);
-    EXPECT_EQ(ends, (std::vector<XEVObserver*>{&a, &b}));
+    EXPECT_EQ(finals(device), (std::vector<XEVObserver*>{&a, &b, &plain}));
+    EXPECT_EQ(finals(filter), (std::vector<XEVObserver*>{&a, &b}));
 }
 
 TEST(FrameProducer, DestroyingARunningProducerStopsItsGraphFirst) {
     RecordingObserver observer;
     {
-        XEVFrameProducer producer(3);
+        Producer producer(3);
         producer << observer;
-        producer.ensureFrameFormat(8, 8, CV_16UC1, 0);
         producer.startProduction();
         writeFrame(producer, 1);
         ASSERT_TRUE(observer.waitFrames(1));

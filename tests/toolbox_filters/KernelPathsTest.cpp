@@ -6,7 +6,6 @@
 
 #include "XEVAGCROI.h"
 #include "XEVAutomaticGainControl.h"
-#include "toolbox/CpuFeatures.h"
 #include "toolbox/GainControl.h"
 #include "toolbox/PixelKernels.h"
 #include "toolbox/StretchTable.h"
@@ -14,9 +13,7 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <cmath>
-#include <random>
+#include <numeric>
 #include <vector>
 
 using namespace XEVLibrary;
@@ -26,12 +23,11 @@ namespace d = XEVLibrary::XEVToolBox::detail;
 
 namespace {
 
+/// All levels in order, then shuffled, so lanes see every level at every
+/// position; the odd length leaves a tail for the scalar loop.
 std::vector<uint16_t> everyLevelTwice() {
-    // All levels in order, then shuffled, so lanes see every level at every
-    // position; the odd length leaves a tail for the scalar loop.
     std::vector<uint16_t> levels(65536 * 2 + 37);
-    for (std::size_t i = 0; i < levels.size(); ++i)
-        levels[i] = uint16_t(i);
+    std::iota(levels.begin(), levels.end(), uint16_t(0));
     std::shuffle(levels.begin() + 65536, levels.end(), std::mt19937(3));
     return levels;
 }
@@ -59,8 +55,7 @@ int tableMismatches(const uint8_t* table, Formula formula) {
 } // namespace
 
 TEST(KernelPaths, TheDefaultFeatureSetIsThePortableOne) {
-    // onEveryPath relies on it, on every processor.
-    const d::CpuFeatures portable;
+    const d::CpuFeatures portable; // onEveryPath relies on it, on every processor
     EXPECT_FALSE(portable.byteLookup || portable.wideStretch || portable.laneCompress);
     d::overrideCpuFeatures(portable);
     const d::CpuFeatures inUse = d::cpuFeatures();
@@ -79,36 +74,29 @@ TEST(KernelPaths, StretchTablesHoldTheFormulaAndGiveTheirOwnBytesForEveryLevel) 
         {16382, 16682}, {0, 510},     {7, 517},          {100.3, 65535.7},
         {2500, 11000},  {0, 1},       {65000, 65300},    {16383, 16683},
         {200, 16382},   {-10, 290}};
-    // rint(clamp((p - low) / (high - low) * 255, 0, 255)) in double precision,
-    // and the same in single precision for the window gain controls.
-    const auto inDouble = [](double low, double high) {
-        return [=](int p) {
-            return uint8_t(
-                std::rint(std::min(255.0, std::max(0.0, (p - low) / (high - low) * 255.0))));
-        };
-    };
-    const auto inFloat = [](int low, int high) {
-        return [=](int p) {
-            return cv::saturate_cast<uint8_t>((float(p) - float(low)) / float(high - low) * 255.0f);
-        };
-    };
     onEveryPath([&](const char* path) {
         d::StretchTable stretch;
-        for (const auto& b : bounds) {
-            SCOPED_TRACE(testing::Message() << path << " " << b.first << ".." << b.second);
-            d::stretchRangeDouble(stretch.table(), 0, 65536, b.first, b.second);
-            EXPECT_EQ(tableMismatches(stretch.table(), inDouble(b.first, b.second)), 0);
-            stretch.prepare(b.first, b.second);
+        for (const auto& [low, high] : bounds) {
+            SCOPED_TRACE(testing::Message() << path << " " << low << ".." << high);
+            d::stretchRangeDouble(stretch.table(), 0, 65536, low, high);
+            EXPECT_EQ(
+                tableMismatches(stretch.table(), [&](int p) { return stretchOf(p, low, high); }),
+                0);
+            stretch.prepare(low, high);
             EXPECT_EQ(stretchMismatches(stretch, levels, 0), 0);
             EXPECT_EQ(stretchMismatches(stretch, levels, 5), 0) << "unaligned start";
-            const int low = int(b.first), high = int(b.second);
-            if (low != b.first || high != b.second || high <= low || high > 70000)
+            const int l = int(low), h = int(high);
+            if (l != low || h != high || h <= l || h > 70000)
                 continue;
-            d::fillStretchTable16(stretch.table(), low, high);
-            EXPECT_EQ(tableMismatches(stretch.table(), inDouble(low, high)), 0) << "integer";
-            d::fillFloatStretchTable16(stretch.table(), low, high);
-            EXPECT_EQ(tableMismatches(stretch.table(), inFloat(low, high)), 0) << "float";
-            stretch.prepare(b.first, b.second);
+            d::fillStretchTable16(stretch.table(), l, h);
+            EXPECT_EQ(tableMismatches(stretch.table(), [&](int p) { return stretchOf(p, l, h); }),
+                      0)
+                << "integer";
+            d::fillFloatStretchTable16(stretch.table(), l, h);
+            EXPECT_EQ(
+                tableMismatches(stretch.table(), [&](int p) { return floatStretchOf(p, l, h); }), 0)
+                << "float";
+            stretch.prepare(low, high);
             EXPECT_EQ(stretchMismatches(stretch, levels, 0), 0) << "float";
         }
     });
@@ -117,57 +105,23 @@ TEST(KernelPaths, StretchTablesHoldTheFormulaAndGiveTheirOwnBytesForEveryLevel) 
 TEST(KernelPaths, StretchIsComputedWhereTheProcessorAllowsIt) {
     d::restoreCpuFeatures();
     d::StretchTable stretch;
-    d::stretchRangeDouble(stretch.table(), 0, 65536, 2500, 11000);
-    stretch.prepare(2500, 11000);
-    EXPECT_EQ(stretch.computed(), d::cpuFeatures().wideStretch);
+    const auto prepared = [&](double low, double high) {
+        d::stretchRangeDouble(stretch.table(), 0, 65536, low, high);
+        stretch.prepare(low, high);
+        return stretch.computed();
+    };
+    EXPECT_EQ(prepared(2500, 11000), d::cpuFeatures().wideStretch);
     // A span of a tenth of a level cannot be estimated in single precision.
-    d::stretchRangeDouble(stretch.table(), 0, 65536, 0.1, 0.2);
-    stretch.prepare(0.1, 0.2);
-    EXPECT_FALSE(stretch.computed());
+    EXPECT_FALSE(prepared(0.1, 0.2));
     // A table that is not the stretch it claims to be is caught level by
     // level and looked up instead.
     d::stretchRangeDouble(stretch.table(), 0, 65536, 2500, 11000);
     stretch.table()[7000] ^= 1;
     stretch.prepare(2500, 11000);
     EXPECT_FALSE(stretch.computed());
-
     d::overrideCpuFeatures(d::CpuFeatures{});
-    d::stretchRangeDouble(stretch.table(), 0, 65536, 2500, 11000);
-    stretch.prepare(2500, 11000);
-    EXPECT_FALSE(stretch.computed());
+    EXPECT_FALSE(prepared(2500, 11000));
     d::restoreCpuFeatures();
-}
-
-TEST(KernelPaths, ByteLookupMatchesTheTable) {
-    std::mt19937 random(11);
-    std::vector<uint8_t> table(256);
-    for (auto& v : table)
-        v = uint8_t(random());
-    std::vector<uint8_t> in(256 * 5 + 63);
-    for (std::size_t i = 0; i < in.size(); ++i)
-        in[i] = uint8_t(i < 256 ? i : random());
-    onEveryPath([&](const char* path) {
-        for (std::size_t first : {std::size_t(0), std::size_t(1), std::size_t(63)}) {
-            std::vector<uint8_t> out(in.size(), 0);
-            d::lookup8(in.data() + first, table.data(), out.data() + first, in.size() - first);
-            int wrong = 0;
-            for (std::size_t i = first; i < in.size(); ++i)
-                wrong += out[i] != table[in[i]];
-            EXPECT_EQ(wrong, 0) << path << " from " << first;
-        }
-    });
-}
-
-TEST(KernelPaths, HistogramCountsEveryPixelOnceAndClampsToTheLastBin) {
-    const std::vector<uint16_t> levels = everyLevelTwice();
-    for (std::size_t first : {std::size_t(0), std::size_t(1), std::size_t(3)}) {
-        std::vector<uint32_t> histogram(16384, 0);
-        d::countHistogram16(levels.data() + first, levels.size() - first, histogram.data(), 16383);
-        std::vector<uint32_t> expected(16384, 0);
-        for (std::size_t i = first; i < levels.size(); ++i)
-            ++expected[std::min<uint32_t>(levels[i], 16383)];
-        EXPECT_EQ(histogram, expected) << "from " << first;
-    }
 }
 
 namespace {
@@ -185,29 +139,23 @@ std::pair<int, int> histogramBounds(const cv::Mat& window, int lastBin, int topS
 /// Frames the selector meets: smooth scenes with noise, hot and dead pixels,
 /// saturated areas, and flat or two-level frames where a sample says little.
 std::vector<cv::Mat> scenes() {
-    std::vector<cv::Mat> frames;
     std::mt19937 random(5);
     std::normal_distribution<double> noise(0.0, 40.0);
-    cv::Mat scene(300, 400, CV_16UC1);
-    for (int r = 0; r < scene.rows; ++r)
-        for (int c = 0; c < scene.cols; ++c)
-            scene.at<uint16_t>(r, c) =
-                cv::saturate_cast<uint16_t>(3000 + 10 * c + 5 * r + noise(random));
-    frames.push_back(scene.clone());
-    cv::Mat spots = scene.clone();
+    const cv::Mat scene = eachPixel<uint16_t>(
+        cv::Size(400, 300), [&](int r, int c) { return 3000 + 10 * c + 5 * r + noise(random); });
+    cv::Mat spots = scene.clone(), saturated = scene.clone(),
+            twoLevels(200, 200, CV_16UC1, cv::Scalar(100));
     for (int i = 0; i < 150; ++i) // fewer than a tail of dead and of hot pixels
         spots.at<uint16_t>(int(random() % 300), int(random() % 400)) = i % 2 ? 0 : 65535;
-    frames.push_back(spots);
-    cv::Mat saturated = scene.clone();
     saturated(cv::Rect(0, 0, 400, 60)).setTo(16383); // a fifth of the frame at the top bin
     saturated(cv::Rect(0, 60, 400, 1)).setTo(20000);
-    frames.push_back(saturated);
-    frames.push_back(randomWords(256, 256, 0, 65535, 9));
-    frames.push_back(cv::Mat(200, 200, CV_16UC1, cv::Scalar(4321)));
-    cv::Mat twoLevels(200, 200, CV_16UC1, cv::Scalar(100));
     twoLevels(cv::Rect(0, 0, 200, 199)).setTo(9000); // 200 pixels at 100
-    frames.push_back(twoLevels);
-    return frames;
+    return {scene,
+            spots,
+            saturated,
+            randomWords(256, 256, 0, 65535, 9),
+            cv::Mat(200, 200, CV_16UC1, cv::Scalar(4321)),
+            twoLevels};
 }
 
 } // namespace
@@ -221,18 +169,18 @@ TEST(KernelPaths, TailSelectionGivesTheHistogramBounds) {
              {cv::Rect(0, 0, frame.cols, frame.rows),
               cv::Rect(1, 1, frame.cols - 3, frame.rows - 3),
               cv::Rect(frame.cols / 4, frame.rows / 4, frame.cols / 2, frame.rows / 2)})
-            for (const auto& bins : {std::pair<int, int>{16383, 16383},
-                                     {16383, 16382},
-                                     {65535, 65535},
-                                     {4095, 4095}}) {
-                const auto expected = histogramBounds(frame(window), bins.first, bins.second);
+            for (const auto& [lastBin, topStart] : {std::pair<int, int>{16383, 16383},
+                                                    {16383, 16382},
+                                                    {65535, 65535},
+                                                    {4095, 4095}}) {
+                const auto expected = histogramBounds(frame(window), lastBin, topStart);
                 int first = -1, top = -1;
-                if (!selector.select(frame(window), uint16_t(bins.first), uint16_t(bins.second),
-                                     200, first, top))
+                if (!selector.select(frame(window), uint16_t(lastBin), uint16_t(topStart), 200,
+                                     first, top))
                     continue;
                 ++selected;
-                EXPECT_EQ(first, expected.first) << "frame " << frame.size() << " " << window;
-                EXPECT_EQ(top, expected.second) << "frame " << frame.size() << " " << window;
+                EXPECT_EQ(std::make_pair(first, top), expected)
+                    << "frame " << frame.size() << " " << window;
             }
     // The noisy scenes are selected on a machine with wide vectors; the
     // others may fall back to the histogram.
@@ -252,11 +200,9 @@ TEST(KernelPaths, GainControlStagesAgreeOnEveryPath) {
             XEVAutomaticGainControl whole(14, 4);
             XEVAGCROI window(0, 4);
             cv::Mat a, b;
-            ASSERT_TRUE(whole.process(frame, a, XEVFrameInfo()));
-            ASSERT_TRUE(window.process(frame, b, XEVFrameInfo()));
-            ASSERT_TRUE(window.process(frame, b, XEVFrameInfo()));
-            outputs.push_back(a);
-            outputs.push_back(b);
+            ASSERT_TRUE(whole.process(frame, a, {}) && window.process(frame, b, {}));
+            ASSERT_TRUE(window.process(frame, b, {}));
+            outputs.insert(outputs.end(), {a, b});
             bounds.emplace_back(whole.low(), whole.high());
         });
         ASSERT_EQ(outputs.size(), 4u);
@@ -266,34 +212,75 @@ TEST(KernelPaths, GainControlStagesAgreeOnEveryPath) {
     }
 }
 
-TEST(KernelPaths, SaturationRoundsEachOperationOnItsOwn) {
-    // (c0 a - (c1 - c2) d) / 3 with a rounding after every operation: a build
-    // for processors with FMA must not fuse the multiply and the subtraction.
+namespace {
+
+/// Three planes of every (x, y, z) with z in steps of 5.
+struct Planes {
     std::vector<uint8_t> c[3];
-    for (int x = 0; x < 256; ++x)
-        for (int y = 0; y < 256; ++y)
-            for (int z = 0; z < 256; z += 5)
-                for (int i = 0; i < 3; ++i)
-                    c[i].push_back(uint8_t(i == 0 ? x : (i == 1 ? y : z)));
-    const std::size_t count = c[0].size() - 7; // whole blocks and a tail
+    Planes() {
+        for (int x = 0; x < 256; ++x)
+            for (int y = 0; y < 256; ++y)
+                for (int z = 0; z < 256; z += 5)
+                    for (int i = 0; i < 3; ++i)
+                        c[i].push_back(uint8_t(i == 0 ? x : (i == 1 ? y : z)));
+    }
+};
+
+/// (own a - (x - y) d) / 3, rounded to even after every operation, in 0..255.
+uint8_t saturated(float own, float x, float y, float a, float d) {
+    volatile float product = own * a; // kept apart from the subtraction
+    volatile float other = (x - y) * d;
+    return uint8_t(std::min(255.0f, std::max(0.0f, std::rint((product - other) / 3.0f))));
+}
+
+} // namespace
+
+TEST(KernelPaths, SaturationRoundsEachOperationOnItsOwn) {
+    // A build for processors with FMA must not fuse the multiply and the subtraction.
+    const Planes in;
+    const std::size_t count = in.c[0].size() - 7; // whole blocks and a tail
     std::vector<uint8_t> r[3] = {std::vector<uint8_t>(count), std::vector<uint8_t>(count),
                                  std::vector<uint8_t>(count)};
+    const std::vector<uint8_t>* c = in.c;
     for (const float s : {0.0f, 0.37f, 1.3f, 2.0f, 4.75f}) {
         const float a = 2.0f * s + 1.0f, d = s - 1.0f;
         d::saturatePlanes(c[0].data(), c[1].data(), c[2].data(), r[0].data(), r[1].data(),
                           r[2].data(), count, a, d);
-        const auto expected = [&](float own, float x, float y) {
-            volatile float product = own * a; // kept apart from the subtraction
-            volatile float other = (x - y) * d;
-            const float v = std::rint((product - other) / 3.0f);
-            return uint8_t(std::min(255.0f, std::max(0.0f, v)));
-        };
         int wrong = 0;
         for (std::size_t i = 0; i < count; ++i) {
-            wrong += r[0][i] != expected(c[0][i], c[1][i], c[2][i]);
-            wrong += r[1][i] != expected(c[1][i], c[0][i], c[2][i]);
-            wrong += r[2][i] != expected(c[2][i], c[1][i], c[0][i]);
+            wrong += r[0][i] != saturated(c[0][i], c[1][i], c[2][i], a, d);
+            wrong += r[1][i] != saturated(c[1][i], c[0][i], c[2][i], a, d);
+            wrong += r[2][i] != saturated(c[2][i], c[1][i], c[0][i], a, d);
         }
         EXPECT_EQ(wrong, 0) << "saturation " << s;
     }
+}
+
+TEST(KernelPaths, SaturationWritesNothingPastItsPlanes) {
+    // The stage saturates into planes of its own, so the guard sits after
+    // planes given to the kernel: 96 pixels (three whole 32-pixel blocks),
+    // then bytes that a pixel computed past the end would overwrite with 255.
+    constexpr std::size_t count = 96, guard = 16;
+    const uint8_t inputs[3] = {100, 60, 80};
+    // a = 6, d = 1.5: (100 * 6 - (60 - 80) * 1.5) / 3 = 210, (360 - 30) / 3 = 110,
+    // (480 + 60) / 3 = 180; past the end (250 * 6 - 0) / 3 = 500, 255.
+    const uint8_t expected[3] = {210, 110, 180};
+    std::vector<uint8_t> planes[3], results[3];
+    for (int p = 0; p < 3; ++p) {
+        planes[p].assign(count + guard, 250);
+        std::fill_n(planes[p].begin(), count, inputs[p]);
+    }
+    onEveryPath([&](const char* path) {
+        for (auto& r : results)
+            r.assign(count + guard, 0xA5);
+        d::saturatePlanes(planes[0].data(), planes[1].data(), planes[2].data(), results[0].data(),
+                          results[1].data(), results[2].data(), count, 6.0f, 1.5f);
+        for (int p = 0; p < 3; ++p) {
+            const auto end = results[p].begin() + std::ptrdiff_t(count);
+            EXPECT_EQ(std::count(results[p].begin(), end, expected[p]), std::ptrdiff_t(count))
+                << path << ", plane " << p;
+            EXPECT_EQ(std::count(end, results[p].end(), 0xA5), std::ptrdiff_t(guard))
+                << path << ", guard after plane " << p;
+        }
+    });
 }

@@ -24,8 +24,6 @@
 #include <gtest/gtest.h>
 #include <opencv2/imgproc.hpp>
 
-#include <algorithm>
-#include <cmath>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -38,45 +36,30 @@ namespace {
 
 constexpr int Cols = 37, Rows = 45; // 37 = one 32-pixel block and a tail
 constexpr int OffX = 3, OffY = 2;   // the window on a sensor of (Cols + 6) x (Rows + 4)
-
-int px(const cv::Mat& m, int r, int c) {
-    return m.depth() == CV_16U ? m.at<uint16_t>(r, c) : m.at<uint8_t>(r, c);
-}
-
-template <class T, class F>
-cv::Mat eachPixel(const cv::Mat& in, F value) {
-    cv::Mat out(in.size(), cv::DataType<T>::type);
-    for (int r = 0; r < in.rows; ++r)
-        for (int c = 0; c < in.cols; ++c)
-            out.at<T>(r, c) = cv::saturate_cast<T>(value(r, c));
-    return out;
-}
+const cv::Size Window(Cols, Rows);
 
 struct Frame {
     const char* what;
     cv::Mat image;
-    XEVFrameInfo info;
+    XEVFrameInfo info; // whole-frame gain control counts the border off the origin
 };
 
 /// The frames every stage meets; their first pixels are odd, even, odd, so
 /// that the double corrections use both map sets.
 std::vector<Frame> frames(int depth) {
-    const int type = CV_MAKETYPE(depth, 1), top = depth == CV_16U ? 65535 : 255;
-    const bool words = depth == CV_16U;
-    const cv::Mat wide = randomWords(Rows, Cols, 0, words ? 18000 : 255, 1, type);
+    const bool w = depth == CV_16U;
+    const int type = CV_MAKETYPE(depth, 1), top = w ? 65535 : 255;
     const cv::Mat larger =
-        randomWords(Rows + 5, Cols + 11, words ? 2000 : 20, words ? 12000 : 200, 2, type);
-    cv::Mat gradient = eachPixel<uint16_t>(wide, [&](int r, int c) {
-        return words ? 2000 + 150 * c + 90 * r + r * c % 7 * 13 : 3 * c + 2 * r + r * c % 7;
+        randomWords(Rows + 5, Cols + 11, w ? 2000 : 20, w ? 12000 : 200, 2, type);
+    cv::Mat gradient = eachPixel<uint16_t>(Window, [&](int r, int c) {
+        return w ? 2000 + 150 * c + 90 * r + r * c % 7 * 13 : 3 * c + 2 * r + r * c % 7;
     });
     gradient.convertTo(gradient, type);
     gradient.col(4).setTo(0);
     gradient.col(33).setTo(top);
-    std::vector<Frame> all = {{"wide", wide, XEVFrameInfo()},
-                              {"window", larger(cv::Rect(7, 3, Cols, Rows)), XEVFrameInfo()},
-                              {"gradient with 0 and top", gradient, XEVFrameInfo()}};
-    all[1].info.offsetX = 3; // whole-frame gain control counts the border off the origin
-    all[2].info.offsetY = 5;
+    std::vector<Frame> all = {{"wide", randomWords(Rows, Cols, 0, w ? 18000 : 255, 1, type), {}},
+                              {"window", larger(cv::Rect(7, 3, Cols, Rows)), origin(3, 0)},
+                              {"gradient with 0 and top", gradient, origin(0, 5)}};
     for (int i = 0; i < 3; ++i) {
         cv::Mat first = all[std::size_t(i)].image(cv::Rect(0, 0, 1, 1));
         first.setTo((px(first, 0, 0) & ~1) | (1 - i % 2));
@@ -107,10 +90,10 @@ struct Maps {
         // Pixels and neighbours on and around the window; the last two rows
         // are each other's neighbours, so they must read the input frame.
         for (int i = 0; i < 40; ++i)
-            for (int c = 0; c < 6; c += 2) {
-                badPixels.at<uint16_t>(i, c) = uint16_t(OffX - 2 + random.uniform(0, Cols + 4));
-                badPixels.at<uint16_t>(i, c + 1) = uint16_t(OffY - 2 + random.uniform(0, Rows + 4));
-            }
+            for (int c = 0; c < 6; ++c)
+                badPixels.at<uint16_t>(i, c) =
+                    uint16_t(c % 2 ? OffY - 2 + random.uniform(0, Rows + 4)
+                                   : OffX - 2 + random.uniform(0, Cols + 4));
         const int y = OffY + 1, x = OffX + 5;
         const int pair[12] = {x, y, x + 1, y, x - 1, y, x + 1, y, x, y, x + 2, y};
         for (int i = 0; i < 12; ++i)
@@ -126,6 +109,8 @@ const Maps& maps() {
 
 using Reference = std::function<cv::Mat(const cv::Mat&, const XEVFrameInfo&)>;
 const std::vector<int> Raw = {CV_16U}, Both = {CV_16U, CV_8U}, Bytes = {CV_8U};
+const std::vector<int> NotRaw = {CV_8UC1, CV_16UC3, CV_32FC1},
+                       NotByte = {CV_16UC1, CV_8UC3, CV_32FC1};
 
 /// Runs the frames of each of @p depths twice (the second time with the
 /// state the first left) through a stage from @p make and a fresh copy of
@@ -156,10 +141,16 @@ void expectReference(Make make, const Reference& reference, const std::vector<in
         for (int type : refused) {
             cv::Mat out(Rows, Cols, CV_8UC1, cv::Scalar(77));
             const cv::Mat frame(Rows, Cols, type, cv::Scalar::all(9));
-            EXPECT_EQ(stage->process(frame, out, XEVFrameInfo()), passed) << path << " " << type;
+            EXPECT_EQ(stage->process(frame, out, {}), passed) << path << " " << type;
             EXPECT_TRUE(out.type() == CV_8UC1 && cv::countNonZero(out != 77) == 0) << type;
         }
     });
+}
+
+/// A stage made fresh for every depth.
+template <class S, class... Args>
+auto fresh(Args... args) {
+    return [=](int) { return std::make_unique<S>(args...); };
 }
 
 template <class S>
@@ -176,11 +167,9 @@ auto onWindow(const std::string& path) {
 Reference nuc(int even, int odd, bool twoPoints, bool withMaps = true) {
     return [=](const cv::Mat& in, const XEVFrameInfo&) {
         const int set = px(in, 0, 0) & 1 ? odd : even;
-        const cv::Mat& dark = maps().dark[set];
-        const cv::Mat& gain = maps().gain[set];
-        return eachPixel<uint16_t>(in, [&](int r, int c) {
-            const int d = withMaps ? dark.at<uint16_t>(r + OffY, c + OffX) : 0;
-            const float g = withMaps ? gain.at<float>(r + OffY, c + OffX) : 0.0f;
+        return eachPixel<uint16_t>(in.size(), [&](int r, int c) {
+            const int d = withMaps ? maps().dark[set].at<uint16_t>(r + OffY, c + OffX) : 0;
+            const float g = withMaps ? maps().gain[set].at<float>(r + OffY, c + OffX) : 0.0f;
             const double v = twoPoints ? std::rint(double(float(px(in, r, c) - d) * g) + 1000.0)
                                        : px(in, r, c) - d + 1000;
             return std::max(0.0, std::min(16383.0, v));
@@ -228,11 +217,9 @@ std::pair<int, int> tailBounds(const cv::Mat& in, cv::Rect window, int bins, int
     return {low, top - low < 300 ? low + 300 : top};
 }
 
-/// rint(clamp((p - low) / (high - low) * 255, 0, 255)) in double precision.
 cv::Mat stretched(const cv::Mat& in, double low, double high) {
-    return eachPixel<uint8_t>(in, [&](int r, int c) {
-        return std::rint(std::max(0.0, std::min(255.0, (px(in, r, c) - low) / (high - low) * 255)));
-    });
+    return eachPixel<uint8_t>(in.size(),
+                              [&](int r, int c) { return stretchOf(px(in, r, c), low, high); });
 }
 
 /// Window gain control: each frame stretched in single precision by the
@@ -240,9 +227,8 @@ cv::Mat stretched(const cv::Mat& in, double low, double high) {
 Reference windowed(std::function<cv::Rect(const cv::Mat&)> window) {
     std::pair<int, int> bounds(0, 16383);
     return [=](const cv::Mat& in, const XEVFrameInfo&) mutable {
-        const cv::Mat out = eachPixel<uint8_t>(in, [&](int r, int c) {
-            return std::rint((float(px(in, r, c)) - float(bounds.first)) /
-                             float(bounds.second - bounds.first) * 255.0f);
+        const cv::Mat out = eachPixel<uint8_t>(in.size(), [&](int r, int c) {
+            return floatStretchOf(px(in, r, c), bounds.first, bounds.second);
         });
         bounds = tailBounds(in, window(in), 16384, 16382);
         return out;
@@ -265,19 +251,11 @@ Reference sharpened(int colourMap) {
     };
 }
 
-/// The label of a site (1, 2: the two colours, 3, 4: green) by code and parity.
-int bayerLabel(int code, int row, int col) {
-    const bool re = row % 2 == 0, ce = col % 2 == 0;
-    switch (code) {
-    case 46:
-        return re && ce ? 1 : (!re && !ce ? 2 : (re ? 3 : 4));
-    case 47:
-        return re && !ce ? 1 : (!re && ce ? 2 : (re ? 3 : 4));
-    case 48:
-        return !re && !ce ? 1 : (re && ce ? 2 : (!re ? 3 : 4));
-    default:
-        return !re && ce ? 1 : (re && !ce ? 2 : (!re ? 3 : 4));
-    }
+/// Puts @p now first in a two-frame history and returns it.
+template <class T>
+T pushed(T (&history)[2], T now) {
+    history[1] = history[0];
+    return history[0] = now;
 }
 
 /// Demosaicing written out plainly, with its statistics from frame to frame.
@@ -298,15 +276,16 @@ struct DemosaicingReference {
             shift = std::max(shift, (mean[c] - low[c]) / span[c]);
         }
         const double g = (N - 1) / span[1], k = g <= 30 ? 255 : 30 / g * 255;
-        std::vector<int> histogram[3] = {std::vector<int>(std::size_t(N)),
-                                         std::vector<int>(std::size_t(N)),
-                                         std::vector<int>(std::size_t(N))};
+        std::vector<int> histogram[3];
         double sum[3] = {0, 0, 0};
+        for (auto& h : histogram)
+            h.assign(std::size_t(N), 0);
         cv::Mat mosaic(raw.rows - 4, raw.cols - 4, CV_8UC1);
         auto at = [&](int r, int c) { return int(raw.at<uint16_t>(r, c)); };
         for (int r = 2; r < raw.rows - 2; ++r)
             for (int c = 2; c < raw.cols - 2; ++c) {
-                const int label = bayerLabel(code, r, c), ch = label == 1 ? 0 : label == 2 ? 2 : 1;
+                const int label = BayerLabels[code - 46][r % 2 * 2 + c % 2];
+                const int ch = label == 1 ? 0 : label == 2 ? 2 : 1;
                 int v = std::min(N - 1, at(r, c));
                 if (label >= 3) { // green: balanced by its diagonal and same-colour neighbours
                     const int diagonal = (at(r - 1, c - 1) + at(r - 1, c + 1) + at(r + 1, c - 1) +
@@ -341,16 +320,13 @@ struct DemosaicingReference {
             const int threshold = c == 1 ? 100 : 50;
             const int lowNow = tail(histogram[c], 0, 1, threshold);
             const int highNow = tail(histogram[c], N - 1, -1, threshold);
-            low[c] = (lowNow + 2 * (lowHistory[c][0] + lowHistory[c][1])) / 5;
-            high[c] = (highNow + 2 * (highHistory[c][0] + highHistory[c][1])) / 5;
             const double meanNow = sum[c] / (int(mosaic.total()) / (c == 1 ? 2 : 4));
-            mean[c] = 0.1 * meanNow + 0.5 * meanHistory[c][0] + 0.4 * meanHistory[c][1];
-            lowHistory[c][1] = lowHistory[c][0];
-            lowHistory[c][0] = low[c];
-            highHistory[c][1] = highHistory[c][0];
-            highHistory[c][0] = high[c];
-            meanHistory[c][1] = meanHistory[c][0];
-            meanHistory[c][0] = mean[c];
+            low[c] =
+                pushed(lowHistory[c], (lowNow + 2 * (lowHistory[c][0] + lowHistory[c][1])) / 5);
+            high[c] =
+                pushed(highHistory[c], (highNow + 2 * (highHistory[c][0] + highHistory[c][1])) / 5);
+            mean[c] = pushed(meanHistory[c],
+                             0.1 * meanNow + 0.5 * meanHistory[c][0] + 0.4 * meanHistory[c][1]);
         }
         return out;
     }
@@ -360,19 +336,18 @@ struct DemosaicingReference {
 
 TEST(StageAgainstReference, NonUniformityCorrections) {
     const std::string& path = maps().nuc;
-    const std::vector<int> refused = {CV_8UC1, CV_16UC3, CV_32FC1};
-    expectReference(onWindow<XEVNUC1Point>(path), nuc(0, 0, false), Raw, refused);
-    expectReference(onWindow<XEVNUC1Point>(maps().none), nuc(0, 0, false, false), Raw, refused);
-    expectReference(onWindow<XEVNUC2Points>(path), nuc(0, 0, true), Raw, refused);
-    expectReference(onWindow<XEVNUCDoubleOnePoint>(path), nuc(1, 2, false), Raw, refused);
-    expectReference(onWindow<XEVNUCDoubleTwoPoints>(path), nuc(1, 2, true), Raw, refused);
+    expectReference(onWindow<XEVNUC1Point>(path), nuc(0, 0, false), Raw, NotRaw);
+    expectReference(onWindow<XEVNUC1Point>(maps().none), nuc(0, 0, false, false), Raw, NotRaw);
+    expectReference(onWindow<XEVNUC2Points>(path), nuc(0, 0, true), Raw, NotRaw);
+    expectReference(onWindow<XEVNUCDoubleOnePoint>(path), nuc(1, 2, false), Raw, NotRaw);
+    expectReference(onWindow<XEVNUCDoubleTwoPoints>(path), nuc(1, 2, true), Raw, NotRaw);
 }
 
 TEST(StageAgainstReference, BadPixelReplacement) {
     const auto repair = [](const cv::Mat& in, const XEVFrameInfo&) {
         return repaired(in, maps().badPixels);
     };
-    expectReference(onWindow<XEVBPR>(maps().bad), repair, Raw, {CV_8UC1, CV_16UC3, CV_32FC1});
+    expectReference(onWindow<XEVBPR>(maps().bad), repair, Raw, NotRaw);
     const auto copy = [](const cv::Mat& in, const XEVFrameInfo&) { return in.clone(); };
     expectReference(onWindow<XEVBPR>(maps().none), copy, Raw, {CV_8UC1});
 }
@@ -389,29 +364,24 @@ TEST(StageAgainstReference, WholeFrameGainControl) {
                 tailBounds(in, cv::Rect(x, y, in.cols - 3 * x, in.rows - 3 * y), bins, bins - 1);
             return stretched(in, bounds.first, bounds.second);
         };
-        const auto make = [bitDepth](int) {
-            return std::make_unique<XEVAutomaticGainControl>(bitDepth, 4);
-        };
-        expectReference(make, reference, bitDepth == 14 ? Both : Raw, {CV_8UC3, CV_32FC1});
+        expectReference(fresh<XEVAutomaticGainControl>(bitDepth, 4u), reference,
+                        bitDepth == 14 ? Both : Raw, {CV_8UC3, CV_32FC1});
     }
 }
 
 TEST(StageAgainstReference, WindowGainControl) {
-    const std::vector<int> refused = {CV_8UC1, CV_16UC3, CV_32FC1};
     for (const int mode : {0, 1}) { // the centred window is pinned by hand in HandWorkedTest.cpp
         SCOPED_TRACE(mode);
         XEVAGCROI shape(mode, 4);
         const auto window = [&shape](const cv::Mat& in) {
             cv::Mat out;
-            shape.process(in, out, XEVFrameInfo());
+            shape.process(in, out, {});
             return shape.window();
         };
-        expectReference([mode](int) { return std::make_unique<XEVAGCROI>(mode, 4); },
-                        windowed(window), Raw, refused);
+        expectReference(fresh<XEVAGCROI>(mode, 4u), windowed(window), Raw, NotRaw);
     }
-    const cv::Rect partlyOut(5, 2, 40, 50);
-    expectReference([&](int) { return std::make_unique<XEVAGCROICustom>(5, 2, 40, 50, 4); },
-                    windowed([&](const cv::Mat&) { return partlyOut; }), Raw, refused);
+    expectReference(fresh<XEVAGCROICustom>(5, 2, 40, 50, 4u), // partly outside the frame
+                    windowed([](const cv::Mat&) { return cv::Rect(5, 2, 40, 50); }), Raw, NotRaw);
 }
 
 TEST(StageAgainstReference, ManualGainControl) {
@@ -428,35 +398,33 @@ TEST(StageAgainstReference, ManualGainControl) {
 }
 
 TEST(StageAgainstReference, ByteStages) {
-    const std::vector<int> refused = {CV_16UC1, CV_8UC3, CV_32FC1};
     // rint((i / T)^g T) up to T, rint(255 - ((255 - i) / (255 - T))^g (255 - T)) above.
     const auto gamma = [](const cv::Mat& in, const XEVFrameInfo&) {
-        return eachPixel<uint8_t>(in, [&](int r, int c) {
+        return eachPixel<uint8_t>(in.size(), [&](int r, int c) {
             const double i = px(in, r, c);
             return std::rint(i <= 100 ? std::pow(i / 100, 2.2) * 100
                                       : 255 - std::pow((255 - i) / 155, 2.2) * 255 * (155.0 / 255));
         });
     };
-    expectReference([](int) { return std::make_unique<XEVGamma>(2.2, 100, 4); }, gamma, Bytes,
-                    refused);
+    expectReference(fresh<XEVGamma>(2.2, 100, 4u), gamma, Bytes, NotByte);
     const auto rowsReversed = [](const cv::Mat& in, const XEVFrameInfo&) {
-        return eachPixel<uint8_t>(in, [&](int r, int c) { return px(in, in.rows - 1 - r, c); });
+        return eachPixel<uint8_t>(in.size(),
+                                  [&](int r, int c) { return px(in, in.rows - 1 - r, c); });
     };
-    expectReference([](int) { return std::make_unique<XEVFlipH>(4); }, rowsReversed, Bytes,
-                    refused);
+    expectReference(fresh<XEVFlipH>(4u), rowsReversed, Bytes, NotByte);
     const auto columnsReversed = [](const cv::Mat& in, const XEVFrameInfo&) {
-        return eachPixel<uint8_t>(in, [&](int r, int c) { return px(in, r, in.cols - 1 - c); });
+        return eachPixel<uint8_t>(in.size(),
+                                  [&](int r, int c) { return px(in, r, in.cols - 1 - c); });
     };
-    expectReference([](int) { return std::make_unique<XEVFlipV>(4); }, columnsReversed, Bytes,
-                    refused);
+    expectReference(fresh<XEVFlipV>(4u), columnsReversed, Bytes, NotByte);
     const int colourMaps[] = {cv::COLORMAP_RAINBOW, cv::COLORMAP_JET,    cv::COLORMAP_HSV,
                               cv::COLORMAP_HOT,     cv::COLORMAP_SUMMER, cv::COLORMAP_WINTER,
                               cv::COLORMAP_COOL,    cv::COLORMAP_BONE,   cv::COLORMAP_SPRING,
                               cv::COLORMAP_AUTUMN,  cv::COLORMAP_OCEAN};
     for (int mode = 0; mode <= 12; ++mode) // 1 to 11 in colour, the others in grey
-        expectReference([mode](int) { return std::make_unique<XEVColorMap>(4, mode); },
+        expectReference(fresh<XEVColorMap>(4u, mode),
                         sharpened(mode >= 1 && mode <= 11 ? colourMaps[mode - 1] : -1), Bytes,
-                        refused);
+                        NotByte);
 }
 
 TEST(StageAgainstReference, ColourMapBlurAtEverySizeAndEdge) {
@@ -472,8 +440,8 @@ TEST(StageAgainstReference, ColourMapBlurAtEverySizeAndEdge) {
     XEVColorMap grey(4, 12);
     cv::Mat out;
     for (const cv::Mat& frame : sizes) {
-        ASSERT_TRUE(grey.process(frame, out, XEVFrameInfo()));
-        EXPECT_EQ(differences(out, sharpened(-1)(frame, XEVFrameInfo())), 0) << frame.size();
+        ASSERT_TRUE(grey.process(frame, out, {}));
+        EXPECT_EQ(differences(out, sharpened(-1)(frame, {})), 0) << frame.size();
     }
 }
 
@@ -486,9 +454,9 @@ TEST(StageAgainstReference, Demosaicing) {
                  {XEVDemosaicing::BayerGB, 14, 1.6f},
                  {XEVDemosaicing::BayerRG, 15, 0.4f},
                  {XEVDemosaicing::BayerGR, 16, 2.5f}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(int(c.code));
+    for (const auto& c : cases)
         for (const int depth : {CV_16U, CV_8U}) {
+            SCOPED_TRACE(testing::Message() << int(c.code) << ", depth " << depth);
             const unsigned bits = depth == CV_8U ? 8 : c.bitDepth;
             auto stage = std::make_shared<const XEVDemosaicing*>(nullptr); // the one under test
             const auto make = [&](int) {
@@ -511,7 +479,6 @@ TEST(StageAgainstReference, Demosaicing) {
             };
             expectReference(make, reference, {depth}, {CV_8UC3, CV_16UC3});
         }
-    }
 }
 
 TEST(StageAgainstReference, DemosaicingCapsTheGreenTableGainAtThirty) {
@@ -525,11 +492,11 @@ TEST(StageAgainstReference, DemosaicingCapsTheGreenTableGainAtThirty) {
     DemosaicingReference reference{46, 16384, 1.0f};
     cv::Mat first(Rows, Cols, CV_16UC1, cv::Scalar(0)), out;
     first.rowRange(12, Rows).setTo(2685);
-    ASSERT_TRUE(stage.process(first, out, XEVFrameInfo()));
-    reference(first, XEVFrameInfo());
+    ASSERT_TRUE(stage.process(first, out, {}));
+    reference(first, {});
     ASSERT_EQ(stage.low(1), 0);
     ASSERT_EQ(stage.high(1), 537);
     const cv::Mat second = frames(CV_16U)[2].image;
-    ASSERT_TRUE(stage.process(second, out, XEVFrameInfo()));
-    EXPECT_EQ(differences(out, reference(second, XEVFrameInfo())), 0);
+    ASSERT_TRUE(stage.process(second, out, {}));
+    EXPECT_EQ(differences(out, reference(second, {})), 0);
 }

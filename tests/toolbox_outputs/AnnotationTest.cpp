@@ -8,44 +8,37 @@
 #include <opencv2/imgproc.hpp>
 
 #include <climits>
-#include <functional>
-#include <memory>
+#include <ctime>
 
 using namespace XEVLibrary;
 using namespace XEVLibrary::XEVToolBox;
-using XEVTest::FrameCapture;
-using XEVTest::ProductionGuard;
-using XEVTest::writeFrame;
+using namespace XEVTest;
+using XEVFilterTest::differences;
 
 namespace {
 
-// Runs @p inputs through @p filter (frame numbers 1, 2 ...), waits until a
-// frame came out of it and stops: exactly one must have come out (frame(0)
-// throws when none did).
-std::unique_ptr<FrameCapture> runThrough(XEVFilter& filter, const std::vector<cv::Mat>& inputs) {
-    auto capture = std::make_unique<FrameCapture>();
+// Runs @p inputs through @p filter (frame numbers 1, 2 ...) and returns the
+// one frame that must come out of it (an empty one when none did).
+std::pair<cv::Mat, XEVFrameInfo> runThrough(XEVFilter& filter, const std::vector<cv::Mat>& inputs) {
+    FrameCapture capture;
     XEVFrameProducer source(4);
     source << filter;
-    filter << *capture;
+    filter << capture;
     {
         ProductionGuard running(source);
-        uint64_t number = 1;
-        for (const cv::Mat& input : inputs)
-            writeFrame(source, input, number++);
-        EXPECT_TRUE(capture->waitForFrames(1));
+        for (std::size_t i = 0; i < inputs.size(); ++i)
+            writeFrame(source, inputs[i], i + 1);
+        EXPECT_TRUE(capture.waitForFrames(1));
     }
-    EXPECT_EQ(capture->count(), 1u);
-    return capture;
+    EXPECT_EQ(capture.count(), 1u);
+    return capture.count() ? std::make_pair(capture.frame(0), capture.info(0))
+                           : std::make_pair(cv::Mat(), XEVFrameInfo());
 }
 
-std::time_t localTime(int year, int month, int day, int hour, int minute, int second) {
+// @p when ("2026-12-05 08:03:07") in the local time zone.
+std::time_t localTime(const char* when) {
     std::tm tm{};
-    tm.tm_year = year - 1900;
-    tm.tm_mon = month - 1;
-    tm.tm_mday = day;
-    tm.tm_hour = hour;
-    tm.tm_min = minute;
-    tm.tm_sec = second;
+    EXPECT_NE(strptime(when, "%Y-%m-%d %H:%M:%S", &tm), nullptr) << when;
     tm.tm_isdst = -1;
     return std::mktime(&tm);
 }
@@ -57,38 +50,29 @@ cv::Mat withText(const cv::Mat& input, const std::string& text, int x, int y, do
     return expected;
 }
 
-bool equal(const cv::Mat& a, const cv::Mat& b) {
-    return a.size() == b.size() && a.type() == b.type() && cv::norm(a, b, cv::NORM_INF) == 0;
-}
-
 } // namespace
 
 TEST(Timestamp, TextFormatLeavesMinutesUnpadded) {
-    const struct {
-        std::time_t when;
-        const char* text;
-    } cases[] = {
-        {localTime(2026, 12, 5, 8, 3, 7), "Day : 5/12/2026; Time : 08:3:07"},
-        {localTime(2027, 1, 31, 23, 59, 0), "Day : 31/1/2027; Time : 23:59:00"},
-        {localTime(2000, 2, 29, 0, 0, 9), "Day : 29/2/2000; Time : 00:0:09"},
-    };
-    for (const auto& c : cases)
-        EXPECT_EQ(XEVTimestamp::text(c.when), c.text);
+    const std::pair<const char*, const char*> cases[] = {
+        {"2026-12-05 08:03:07", "Day : 5/12/2026; Time : 08:3:07"},
+        {"2027-01-31 23:59:00", "Day : 31/1/2027; Time : 23:59:00"},
+        {"2000-02-29 00:00:09", "Day : 29/2/2000; Time : 00:0:09"}};
+    for (const auto& [when, text] : cases)
+        EXPECT_EQ(XEVTimestamp::text(localTime(when)), text);
 }
 
 TEST(Timestamp, DrawsTheInjectedTimeOnACopy) {
     XEVTimestamp stamp(10, 40, 0.8, 4);
-    const std::time_t when = localTime(2026, 12, 5, 8, 3, 7);
+    const std::time_t when = localTime("2026-12-05 08:03:07");
     stamp.setClock([when] { return when; });
-    const cv::Mat input = XEVTest::gradientFrame(320, 64);
-    const cv::Mat original = input.clone();
-    const auto capture = runThrough(stamp, {input});
-    EXPECT_TRUE(equal(capture->frame(0),
-                      withText(original, "Day : 5/12/2026; Time : 08:3:07", 10, 40, 0.8)));
-    EXPECT_FALSE(equal(capture->frame(0), original));
-    EXPECT_TRUE(equal(input, original));
-    EXPECT_EQ(capture->info(0).frameNumber, 1u);
-    EXPECT_FLOAT_EQ(capture->info(0).temperature, 21.5f);
+    const cv::Mat input = gradientFrame(320, 64), original = input.clone();
+    const auto [out, info] = runThrough(stamp, {input});
+    EXPECT_EQ(differences(out, withText(original, "Day : 5/12/2026; Time : 08:3:07", 10, 40, 0.8)),
+              0);
+    EXPECT_GT(differences(out, original), 0);
+    EXPECT_EQ(differences(input, original), 0);
+    EXPECT_EQ(info.frameNumber, 1u);
+    EXPECT_FLOAT_EQ(info.temperature, 21.5f);
 }
 
 TEST(AddText, DrawsTheTextAndClipsAtTheBorder) {
@@ -103,55 +87,45 @@ TEST(AddText, DrawsTheTextAndClipsAtTheBorder) {
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << c.x << "," << c.y);
         XEVAddText text("XEV 42", c.x, c.y, 1.0, 4);
-        const cv::Mat input = XEVTest::gradientFrame(160, 64, c.x);
-        const auto capture = runThrough(text, {input});
-        EXPECT_TRUE(
-            equal(capture->frame(0), c.visible ? withText(input, "XEV 42", c.x, c.y, 1.0) : input));
-        EXPECT_EQ(!equal(capture->frame(0), input), c.visible);
+        const cv::Mat input = gradientFrame(160, 64, c.x);
+        const cv::Mat out = runThrough(text, {input}).first;
+        const cv::Mat expected = c.visible ? withText(input, "XEV 42", c.x, c.y, 1.0) : input;
+        EXPECT_EQ(differences(out, expected), 0);
+        EXPECT_EQ(differences(out, input) > 0, c.visible);
     }
 }
 
 TEST(Annotation, FramesThatAreNotGreyBytesYieldNothing) {
-    XEVTest::TempDir dir;
-    const std::string picture = dir.path() + "/picture.png";
-    ASSERT_TRUE(cv::imwrite(picture, cv::Mat(8, 8, CV_8UC1, cv::Scalar(255))));
-    using Factory = std::function<std::unique_ptr<XEVFilter>()>;
-    const Factory factories[] = {
-        [] { return std::unique_ptr<XEVFilter>(new XEVTimestamp(0, 20, 1.0, 4)); },
-        [] { return std::unique_ptr<XEVFilter>(new XEVAddText("abc", 0, 20, 1.0, 4)); },
-        [&] { return std::unique_ptr<XEVFilter>(new XEVImageOverlay(picture, 0, 0, 1.0, 4)); },
+    TempDir dir;
+    ASSERT_TRUE(cv::imwrite(dir.file("picture.png"), cv::Mat(8, 8, CV_8UC1, cv::Scalar(255))));
+    const std::function<std::unique_ptr<XEVFilter>()> factories[] = {
+        [] { return std::make_unique<XEVTimestamp>(0, 20, 1.0, 4); },
+        [] { return std::make_unique<XEVAddText>("abc", 0, 20, 1.0, 4); },
+        [&] { return std::make_unique<XEVImageOverlay>(dir.file("picture.png"), 0, 0, 1.0, 4); },
     };
-    const int badTypes[] = {CV_16UC1, CV_8UC3, CV_32FC1, CV_8SC1};
-    for (const Factory& make : factories) {
-        for (int type : badTypes) {
+    for (const auto& make : factories) {
+        for (int type : {CV_16UC1, CV_8UC3, CV_32FC1, CV_8SC1}) {
             SCOPED_TRACE(type);
             auto filter = make();
             // A wrong frame, then a good one: only the good one comes out.
-            const auto capture = runThrough(*filter, {cv::Mat(48, 64, type, cv::Scalar::all(7)),
-                                                      XEVTest::gradientFrame(64, 48)});
-            EXPECT_EQ(capture->info(0).frameNumber, 2u);
-            EXPECT_EQ(capture->frame(0).type(), CV_8UC1);
+            const auto [out, info] = runThrough(
+                *filter, {cv::Mat(48, 64, type, cv::Scalar::all(7)), gradientFrame(64, 48)});
+            EXPECT_EQ(info.frameNumber, 2u);
+            EXPECT_EQ(out.type(), CV_8UC1);
         }
     }
 }
 
 class Overlay : public ::testing::Test {
 protected:
-    void SetUp() override {
-        m_picture = cv::Mat(6, 10, CV_8UC1);
-        for (int r = 0; r < m_picture.rows; ++r)
-            for (int c = 0; c < m_picture.cols; ++c)
-                m_picture.at<uint8_t>(r, c) = static_cast<uint8_t>(200 + r * 10 + c);
-        ASSERT_TRUE(cv::imwrite(m_dir.path() + "/picture.png", m_picture));
-    }
+    void SetUp() override { ASSERT_TRUE(cv::imwrite(m_dir.file("picture.png"), m_picture)); }
     cv::Mat run(int x, int y, double alpha, const cv::Mat& input) {
-        XEVImageOverlay overlay(m_dir.path() + "/picture.png", x, y, alpha, 4);
+        XEVImageOverlay overlay(m_dir.file("picture.png"), x, y, alpha, 4);
         EXPECT_TRUE(overlay.hasPicture());
-        const auto capture = runThrough(overlay, {input});
-        return capture->count() ? capture->frame(0) : cv::Mat();
+        return runThrough(overlay, {input}).first;
     }
-    XEVTest::TempDir m_dir;
-    cv::Mat m_picture;
+    TempDir m_dir;
+    const cv::Mat m_picture = gradientFrame(10, 6, 200); // 200 at its top left
 };
 
 TEST_F(Overlay, CopiesTheVisiblePartAndNeverDrawsOutsideTheFrame) {
@@ -173,30 +147,27 @@ TEST_F(Overlay, CopiesTheVisiblePartAndNeverDrawsOutsideTheFrame) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::Message() << c.x << "," << c.y);
-        const cv::Mat input = XEVTest::gradientFrame(32, 16);
-        cv::Mat expected = input.clone();
+        cv::Mat expected = gradientFrame(32, 16);
         if (!c.covered.empty())
             m_picture(c.covered - cv::Point(c.x, c.y)).copyTo(expected(c.covered));
-        EXPECT_TRUE(equal(run(c.x, c.y, c.alpha, input), expected));
+        EXPECT_EQ(differences(run(c.x, c.y, c.alpha, gradientFrame(32, 16)), expected), 0);
     }
 }
 
 TEST_F(Overlay, BlendTruncatesTowardZero) {
-    const cv::Mat input(16, 32, CV_8UC1, cv::Scalar(101));
-    const cv::Mat out = run(5, 3, 0.5, input);
-    cv::Mat expected = input.clone();
+    const cv::Mat out = run(5, 3, 0.5, cv::Mat(16, 32, CV_8UC1, cv::Scalar(101)));
+    cv::Mat expected(16, 32, CV_8UC1, cv::Scalar(101));
     for (int r = 0; r < m_picture.rows; ++r)
         for (int c = 0; c < m_picture.cols; ++c) // (p + 101) / 2, fraction dropped
             expected.at<uint8_t>(3 + r, 5 + c) =
                 static_cast<uint8_t>((m_picture.at<uint8_t>(r, c) + 101) / 2);
     EXPECT_EQ(out.at<uint8_t>(3, 5), 150); // 200 * 0.5 + 101 * 0.5 = 150.5
-    EXPECT_TRUE(equal(out, expected));
+    EXPECT_EQ(differences(out, expected), 0);
 }
 
 TEST(OverlayFile, UnreadablePictureDrawsNothing) {
     XEVImageOverlay overlay("/nonexistent/xev-picture.png", 0, 0, 1.0, 4);
     EXPECT_FALSE(overlay.hasPicture());
-    const cv::Mat input = XEVTest::gradientFrame(16, 8);
-    const auto capture = runThrough(overlay, {input});
-    EXPECT_TRUE(equal(capture->frame(0), input));
+    const cv::Mat input = gradientFrame(16, 8);
+    EXPECT_EQ(differences(runThrough(overlay, {input}).first, input), 0);
 }

@@ -5,8 +5,6 @@
 #include "XEVObserver.h"
 #include "tests/toolbox_filters/FilterTestUtil.h"
 
-#include <opencv2/core.hpp>
-
 #include <condition_variable>
 #include <mutex>
 #include <vector>
@@ -18,8 +16,7 @@ class FrameCapture : public XEVLibrary::XEVObserver {
 public:
     void onNewFrame(const cv::Mat& frame, const XEVLibrary::XEVFrameInfo& info) override {
         std::lock_guard<std::mutex> guard(m_lock);
-        m_frames.push_back(frame.clone());
-        m_infos.push_back(info);
+        m_frames.emplace_back(frame.clone(), info);
         m_changed.notify_all();
     }
     bool waitForFrames(std::size_t count, std::chrono::milliseconds deadline = DefaultDeadline) {
@@ -30,34 +27,25 @@ public:
         std::lock_guard<std::mutex> guard(m_lock);
         return m_frames.size();
     }
-    cv::Mat frame(std::size_t i) const {
+    cv::Mat frame(std::size_t i) const { return at(i).first; }
+    XEVLibrary::XEVFrameInfo info(std::size_t i) const { return at(i).second; }
+
+private:
+    std::pair<cv::Mat, XEVLibrary::XEVFrameInfo> at(std::size_t i) const {
         std::lock_guard<std::mutex> guard(m_lock);
         return m_frames.at(i);
     }
-    XEVLibrary::XEVFrameInfo info(std::size_t i) const {
-        std::lock_guard<std::mutex> guard(m_lock);
-        return m_infos.at(i);
-    }
-
-private:
     mutable std::mutex m_lock;
     std::condition_variable m_changed;
-    std::vector<cv::Mat> m_frames;
-    std::vector<XEVLibrary::XEVFrameInfo> m_infos;
+    std::vector<std::pair<cv::Mat, XEVLibrary::XEVFrameInfo>> m_frames;
 };
 
 /// Writes @p image into @p producer's FIFO as frame @p frameNumber.
 inline void writeFrame(XEVLibrary::XEVFrameProducer& producer, const cv::Mat& image,
                        uint64_t frameNumber, float temperature = 21.5f) {
     producer.ensureFrameFormat(image.cols, image.rows, image.type(), 0);
-    cv::Mat* slot = producer.lockFrameForWrite();
-    image.copyTo(*slot);
-    XEVLibrary::XEVFrameInfo info;
-    info.frameNumber = frameNumber;
-    info.temperature = temperature;
-    info.width = image.cols;
-    info.height = image.rows;
-    producer.unlockFrameForWrite(info);
+    image.copyTo(*producer.lockFrameForWrite());
+    producer.unlockFrameForWrite({frameNumber, temperature, image.cols, image.rows});
 }
 
 /// A grey test frame with a gradient, so that shifted content shows.
@@ -70,15 +58,12 @@ inline cv::Mat gradientFrame(int cols, int rows, int seed = 0) {
 }
 
 /// Stops the producer when the test leaves, also on a failed assertion.
-class ProductionGuard {
-public:
-    explicit ProductionGuard(XEVLibrary::XEVFrameProducer& producer) : m_producer(producer) {
-        m_producer.startProduction();
+struct ProductionGuard {
+    explicit ProductionGuard(XEVLibrary::XEVFrameProducer& producer) : producer(producer) {
+        producer.startProduction();
     }
-    ~ProductionGuard() { m_producer.stopProduction(true); }
-
-private:
-    XEVLibrary::XEVFrameProducer& m_producer;
+    ~ProductionGuard() { producer.stopProduction(true); }
+    XEVLibrary::XEVFrameProducer& producer;
 };
 
 using XEVFilterTest::TempDir;

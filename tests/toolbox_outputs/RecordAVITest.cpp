@@ -1,119 +1,80 @@
 #include "FrameCapture.h"
-#include "XEVException.h"
 #include "XEVRecordAVI.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <opencv2/videoio.hpp>
 
 using namespace XEVLibrary;
 using namespace XEVLibrary::XEVToolBox;
-using XEVTest::FrameCapture;
-using XEVTest::ProductionGuard;
-using XEVTest::TempDir;
-using XEVTest::writeFrame;
+using namespace XEVTest;
+using testing::DoubleNear;
+using testing::Pointwise;
 
 namespace {
 
-struct ReadBack {
-    int frames = 0;
-    cv::Size size;
-    std::vector<double> means;
-};
-
-ReadBack readVideo(const std::string& path) {
-    ReadBack result;
-    cv::VideoCapture video(path, cv::CAP_FFMPEG);
-    EXPECT_TRUE(video.isOpened()) << path;
-    cv::Mat frame;
-    while (video.read(frame)) {
-        ++result.frames;
-        result.size = frame.size();
-        result.means.push_back(cv::mean(frame)[0]);
-    }
-    return result;
-}
-
-// Writes @p frames (uniform grey levels) through @p recorder, waiting for each
-// to come out behind it.
-void record(XEVRecordAVI& recorder, const std::vector<cv::Mat>& frames) {
+// Writes frames of @p levels (@p type, @p size; @p misfits after the first)
+// through @p recorder, checks that each came out behind it unchanged, and
+// returns the mean level of each frame of the video @p path (all of @p size).
+std::vector<double> record(XEVRecordAVI& recorder, const std::string& path, int type, cv::Size size,
+                           const std::vector<double>& levels,
+                           const std::vector<cv::Mat>& misfits = {}) {
+    std::vector<cv::Mat> frames;
+    for (double level : levels)
+        frames.emplace_back(size, type, cv::Scalar::all(level));
+    frames.insert(frames.begin() + 1, misfits.begin(), misfits.end());
     XEVFrameProducer source(4);
     FrameCapture behind;
     source << recorder;
     recorder << behind;
     {
         ProductionGuard running(source);
-        for (std::size_t i = 0; i < frames.size(); ++i) {
+        for (std::size_t i = 0; i < frames.size() && !testing::Test::HasFailure(); ++i) {
             writeFrame(source, frames[i], i + 1);
-            ASSERT_TRUE(behind.waitForFrames(i + 1));
-        }
-        for (std::size_t i = 0; i < frames.size(); ++i) {
-            EXPECT_EQ(cv::norm(behind.frame(i), frames[i], cv::NORM_INF), 0);
-            EXPECT_EQ(behind.info(i).frameNumber, i + 1);
+            EXPECT_TRUE(behind.waitForFrames(i + 1));
         }
     }
+    for (std::size_t i = 0; i < behind.count(); ++i) {
+        EXPECT_EQ(cv::norm(behind.frame(i), frames.at(i), cv::NORM_INF), 0);
+        EXPECT_EQ(behind.info(i).frameNumber, i + 1);
+    }
     EXPECT_EQ(recorder.lastError(), nullptr) << recorder.lastErrorMessage();
+    std::vector<double> means;
+    cv::VideoCapture video(path, cv::CAP_FFMPEG);
+    EXPECT_TRUE(video.isOpened());
+    for (cv::Mat frame; video.read(frame); means.push_back(cv::mean(frame)[0]))
+        EXPECT_EQ(frame.size(), size);
+    return means;
 }
 
 } // namespace
 
 TEST(RecordAVI, CodecMustHaveFourCharacters) {
-    for (const char* codec : {"", "FMP", "FMP42"}) {
-        try {
-            XEVRecordAVI recorder("/tmp/unused.avi", codec, 64, 48, 25.0, false, 4);
-            ADD_FAILURE() << codec;
-        } catch (const XEVException& error) {
-            EXPECT_EQ(std::string(error.what()), std::string("Error : XEVRecordAVI: the codec must "
-                                                             "have four characters: '") +
-                                                     codec + "' provided.");
-        }
-    }
+    for (const std::string codec : {"", "FMP", "FMP42"})
+        EXPECT_EQ(messageOf([&] { XEVRecordAVI("/tmp/unused.avi", codec, 64, 48, 25, false, 4); }),
+                  "Error : XEVRecordAVI: the codec must have four characters: '" + codec +
+                      "' provided.");
 }
 
-TEST(RecordAVI, ColourVideoHoldsEveryFrameWritten) {
+TEST(RecordAVI, ColourAndGreyVideosHoldEveryFrameWritten) {
     TempDir dir;
-    const std::string path = dir.path() + "/colour.avi";
-    XEVRecordAVI recorder(path, 640, 512, 25.0, true, 4);
-    std::vector<cv::Mat> frames;
-    for (int i = 0; i < 8; ++i)
-        frames.emplace_back(508, 636, CV_8UC3, cv::Scalar::all(20 + 25 * i));
-    record(recorder, frames);
-    const ReadBack video = readVideo(path);
-    EXPECT_EQ(video.frames, 8);
-    EXPECT_EQ(video.size, cv::Size(636, 508));
-    for (std::size_t i = 0; i < video.means.size(); ++i)
-        EXPECT_NEAR(video.means[i], 20 + 25 * int(i), 6.0) << i;
-}
-
-TEST(RecordAVI, GreyVideoHoldsEveryFrameWrittenWithTheGivenCodec) {
-    TempDir dir;
-    const std::string path = dir.path() + "/grey.avi";
-    XEVRecordAVI recorder(path, "MJPG", 320, 256, 30.0, false, 4);
-    std::vector<cv::Mat> frames;
-    for (int i = 0; i < 5; ++i)
-        frames.emplace_back(256, 320, CV_8UC1, cv::Scalar(200 - 30 * i));
-    record(recorder, frames);
-    const ReadBack video = readVideo(path);
-    EXPECT_EQ(video.frames, 5);
-    EXPECT_EQ(video.size, cv::Size(320, 256));
-    for (std::size_t i = 0; i < video.means.size(); ++i)
-        EXPECT_NEAR(video.means[i], 200 - 30 * int(i), 6.0) << i;
+    XEVRecordAVI colour(dir.file("colour.avi"), 640, 512, 25.0, true, 4); // default codec
+    XEVRecordAVI grey(dir.file("grey.avi"), "MJPG", 320, 256, 30.0, false, 4);
+    const std::vector<double> levels = {20, 45, 70, 95, 120, 145, 170, 195};
+    EXPECT_THAT(record(colour, dir.file("colour.avi"), CV_8UC3, {636, 508}, levels),
+                Pointwise(DoubleNear(6.0), levels));
+    EXPECT_THAT(record(grey, dir.file("grey.avi"), CV_8UC1, {320, 256}, levels),
+                Pointwise(DoubleNear(6.0), levels));
 }
 
 TEST(RecordAVI, FramesThatDoNotFitArePassedOnButNotRecorded) {
     TempDir dir;
-    const std::string path = dir.path() + "/mixed.avi";
-    XEVRecordAVI recorder(path, 640, 512, 25.0, true, 4);
-    const std::vector<cv::Mat> frames = {
-        cv::Mat(508, 636, CV_8UC3, cv::Scalar::all(60)),
-        cv::Mat(512, 640, CV_8UC3, cv::Scalar::all(90)), // sensor size: does not fit
-        cv::Mat(508, 636, CV_8UC1, cv::Scalar(120)),     // grey: does not fit
-        cv::Mat(508, 636, CV_8UC3, cv::Scalar::all(150)),
-    };
-    record(recorder, frames);
-    const ReadBack video = readVideo(path);
-    ASSERT_EQ(video.frames, 2);
-    EXPECT_NEAR(video.means[0], 60, 6.0);
-    EXPECT_NEAR(video.means[1], 150, 6.0);
+    XEVRecordAVI recorder(dir.file("mixed.avi"), 640, 512, 25.0, true, 4);
+    // A colour frame of the sensor's size and a grey one do not fit.
+    const std::vector<cv::Mat> misfits = {cv::Mat(512, 640, CV_8UC3, cv::Scalar::all(90)),
+                                          cv::Mat(508, 636, CV_8UC1, cv::Scalar(120))};
+    EXPECT_THAT(record(recorder, dir.file("mixed.avi"), CV_8UC3, {636, 508}, {60, 150}, misfits),
+                Pointwise(DoubleNear(6.0), std::vector<double>{60, 150}));
 }
 
 TEST(RecordAVI, UnopenableFileEndsTheReadingWithAnError) {
@@ -121,7 +82,7 @@ TEST(RecordAVI, UnopenableFileEndsTheReadingWithAnError) {
     XEVFrameProducer source(4);
     source << recorder;
     ProductionGuard running(source);
-    ASSERT_TRUE(XEVTest::waitUntil([&] { return recorder.lastError() != nullptr; }));
+    ASSERT_TRUE(waitUntil([&] { return recorder.lastError() != nullptr; }));
     EXPECT_EQ(recorder.lastErrorMessage(),
               "Error : XEVRecordAVI: cannot open the video file "
               "/nonexistent-xev/video.avi (codec FMP4, 64x48, 25 fps).");

@@ -16,8 +16,9 @@ using namespace XEVLibrary;
 
 namespace {
 
-std::vector<std::shared_ptr<XEVParam>> adapt(const XEVDeviceDescriptorUsb& d, DeviceImpl* impl,
-                                             XEVModelConfiguration& configuration) {
+std::vector<std::shared_ptr<XEVParam>> adapt(const XEVDeviceDescriptorUsb& d,
+                                             XEVModelConfiguration& configuration,
+                                             DeviceImpl* impl = nullptr) {
     std::vector<std::shared_ptr<XEVParam>> created;
     d.adaptConfiguration(impl, configuration, created);
     return created;
@@ -42,6 +43,10 @@ XEVModelConfiguration catalogConfiguration(const std::string& model, ConnectorTy
             return *configuration;
     }
     throw std::runtime_error("no such configuration " + model);
+}
+
+double maxOf(const XEVModelConfiguration& configuration, const char* name) {
+    return static_cast<const XEVNumericParam*>(configuration.getParam(name))->userMax();
 }
 
 std::vector<std::string> labels(const XEVParam* param) {
@@ -79,95 +84,84 @@ TEST(UsbDescriptor, Text) {
 // Connector kind, number, model id, serial number and flags, in that order;
 // firmware and capacity play no part.
 TEST(UsbDescriptor, Ordering) {
-    const XEVDeviceDescriptorUsb a = descriptor(USB2, "Heron", FX2);
-    XEVDeviceDescriptorUsb same = a;
+    using D = XEVDeviceDescriptorUsb;
+    const D a = descriptor(USB2, "Heron", FX2);
+    D same = a;
     same.setFirmwareVersion(0x0001);
     same.setCapacity(0x8400);
     EXPECT_FALSE(a < same);
     EXPECT_FALSE(same < a);
-    using Change = void (*)(XEVDeviceDescriptorUsb&);
-    const Change changes[] = {
-        [](XEVDeviceDescriptorUsb& d) { d = XEVDeviceDescriptorUsb(USB3, 0); },
-        [](XEVDeviceDescriptorUsb& d) { d.setNumber(1); },
-        [](XEVDeviceDescriptorUsb& d) { d.setModelId("Ibis"); },
-        [](XEVDeviceDescriptorUsb& d) { d.setSerialNumber(1); },
-        [](XEVDeviceDescriptorUsb& d) { d.setFlags(1); },
-    };
-    for (Change change : changes) {
-        XEVDeviceDescriptorUsb bigger = a;
+    using Change = void (*)(D&);
+    for (Change change :
+         {Change([](D& d) { d = D(USB3, 0); }), Change([](D& d) { d.setNumber(1); }),
+          Change([](D& d) { d.setModelId("Ibis"); }), Change([](D& d) { d.setSerialNumber(1); }),
+          Change([](D& d) { d.setFlags(1); })}) {
+        D bigger = a;
         change(bigger);
         EXPECT_TRUE(a < bigger);
         EXPECT_FALSE(bigger < a);
     }
-    XEVDeviceDescriptorUsb first = a, second = a;
+    D first = a, second = a;
     first.setModelId("Zzz");
     second.setNumber(1);
     EXPECT_TRUE(first < second);
 }
 
+// A field stops at its first non-digit; ten characters suffice; blanks and
+// signs are allowed. Too short for a field, or a field without digits: the
+// exceptions of the standard conversions.
 TEST(UsbDescriptor, FormatUsbFwToInt) {
-    EXPECT_EQ(0x2010Au, FormatUsbFwToInt("v002.001.010"));
-    EXPECT_EQ(0x010203u, FormatUsbFwToInt("v001.002.003"));
-    EXPECT_EQ(0x0C2238u, FormatUsbFwToInt("v12.x034.56"));  // a field stops at its first non-digit
-    EXPECT_EQ(0x010200u, FormatUsbFwToInt("v001.002.0"));   // ten characters suffice
-    EXPECT_EQ(0x00FF01u, FormatUsbFwToInt("v  0+255 1xx")); // blanks and signs allowed
-
-    // Too short for a field, or a field without digits: the exceptions of the
-    // standard conversions.
-    auto failure = [](const char* text) -> std::string {
-        try {
-            FormatUsbFwToInt(text);
-        } catch (const std::out_of_range& error) {
-            return std::string(error.what()).substr(0, 20);
-        } catch (const std::invalid_argument& error) {
-            return error.what();
-        }
-        return "<no exception>";
-    };
-    for (const char* text : {"v001.002", ""})
-        EXPECT_EQ("basic_string::substr", failure(text)) << text;
-    for (const char* text : {"v001.002.", "vabc.002.003", "v001.xyz.003"})
-        EXPECT_EQ("stoi", failure(text)) << text;
+    const std::pair<const char*, uint32_t> good[] = {{"v002.001.010", 0x2010A},
+                                                     {"v001.002.003", 0x010203},
+                                                     {"v12.x034.56", 0x0C2238},
+                                                     {"v001.002.0", 0x010200},
+                                                     {"v  0+255 1xx", 0x00FF01}};
+    for (const auto& g : good)
+        EXPECT_EQ(g.second, FormatUsbFwToInt(g.first)) << g.first;
+    const std::pair<const char*, const char*> bad[] = {{"v001.002", "basic_string::substr"},
+                                                       {"", "basic_string::substr"},
+                                                       {"v001.002.", "stoi"},
+                                                       {"vabc.002.003", "stoi"},
+                                                       {"v001.xyz.003", "stoi"}};
+    for (const auto& b : bad)
+        EXPECT_EQ(b.second, XEVTest::messageOf([&] {
+                                FormatUsbFwToInt(b.first);
+                            }).substr(0, std::string(b.second).size()))
+            << b.first;
 }
 
 TEST(UsbDescriptorAdapt, JacanaOnTheNewBridgeTakesTheSensorSize) {
     auto configuration = catalogConfiguration(XEVCatalog::Jacana, USB3);
-    const auto* catalogColumns =
-        static_cast<const XEVNumericParam*>(configuration.getParam(XEVCatalog::NUMBER_COLUMN));
-    const double catalogMax = catalogColumns->userMax();
+    const double catalogMax = maxOf(configuration, XEVCatalog::NUMBER_COLUMN);
+    const XEVParam* catalogColumns = configuration.getParam(XEVCatalog::NUMBER_COLUMN);
     auto d = descriptor(USB3, XEVCatalog::Jacana, FX3);
     d.SetSensorWidth(336);
     d.SetSensorHeight(264);
-    const auto created = adapt(d, nullptr, configuration);
+    const auto created = adapt(d, configuration); // keeps the copies alive
     EXPECT_EQ(4u, created.size());
-    struct Limit {
-        const char* name;
-        double max;
-    };
-    for (const Limit& l :
-         {Limit{XEVCatalog::NUMBER_COLUMN, 336}, Limit{XEVCatalog::FIRST_COLUMN, 328},
-          Limit{XEVCatalog::NUMBER_LINE, 264}, Limit{XEVCatalog::FIRST_LINE, 256}}) {
-        SCOPED_TRACE(l.name);
-        const XEVParam* param = configuration.getParam(l.name);
-        ASSERT_TRUE(param);
-        EXPECT_EQ(l.max, static_cast<const XEVNumericParam*>(param)->userMax());
-        EXPECT_TRUE(listed(configuration, param));
+    const std::pair<const char*, double> limits[] = {{XEVCatalog::NUMBER_COLUMN, 336},
+                                                     {XEVCatalog::FIRST_COLUMN, 328},
+                                                     {XEVCatalog::NUMBER_LINE, 264},
+                                                     {XEVCatalog::FIRST_LINE, 256}};
+    for (const auto& l : limits) {
+        ASSERT_TRUE(configuration.getParam(l.first)) << l.first;
+        EXPECT_EQ(l.second, maxOf(configuration, l.first)) << l.first;
+        EXPECT_TRUE(listed(configuration, configuration.getParam(l.first))) << l.first;
     }
     EXPECT_EQ(42, configuration.defaultRegistry()[8]);
     EXPECT_EQ(33, configuration.defaultRegistry()[10]);
     // The catalog's own parameter is not touched.
-    EXPECT_EQ(catalogMax, catalogColumns->userMax());
+    EXPECT_EQ(catalogMax, static_cast<const XEVNumericParam*>(catalogColumns)->userMax());
     EXPECT_EQ(catalogConfiguration(XEVCatalog::Jacana, USB3).paramCount(),
               configuration.paramCount());
 
     // A special value of a catalog parameter reaches its copy.
     XEVModelConfiguration own(USB3, XEVCatalog::Jacana, 336, 264);
     std::vector<std::unique_ptr<XEVNumericParam>> window;
-    for (const char* name : {XEVCatalog::NUMBER_COLUMN, XEVCatalog::FIRST_COLUMN,
-                             XEVCatalog::NUMBER_LINE, XEVCatalog::FIRST_LINE})
-        own.addParam(window.emplace_back(new XEVNumericParam(name, 8, 0, 8, 8, 0)).get());
+    for (const auto& l : limits)
+        own.addParam(window.emplace_back(new XEVNumericParam(l.first, 8, 0, 8, 8, 0)).get());
     window[0]->setSpecificLabel(16, "Full");
-    const auto ownCreated = adapt(d, nullptr, own);
+    const auto ownCreated = adapt(d, own);
     const auto* columns =
         static_cast<const XEVNumericParam*>(own.getParam(XEVCatalog::NUMBER_COLUMN));
     EXPECT_NE(window[0].get(), columns);
@@ -177,10 +171,8 @@ TEST(UsbDescriptorAdapt, JacanaOnTheNewBridgeTakesTheSensorSize) {
     auto old = catalogConfiguration(XEVCatalog::Jacana, USB2);
     auto d2 = descriptor(USB2, XEVCatalog::Jacana, FX2);
     d2.SetSensorWidth(336);
-    EXPECT_TRUE(adapt(d2, nullptr, old).empty());
-    EXPECT_EQ(
-        catalogMax,
-        static_cast<const XEVNumericParam*>(old.getParam(XEVCatalog::NUMBER_COLUMN))->userMax());
+    EXPECT_TRUE(adapt(d2, old).empty());
+    EXPECT_EQ(catalogMax, maxOf(old, XEVCatalog::NUMBER_COLUMN));
 }
 
 TEST(UsbDescriptorAdapt, PixelClocksOfANewBridgeOnAUsb2Link) {
@@ -190,7 +182,7 @@ TEST(UsbDescriptorAdapt, PixelClocksOfANewBridgeOnAUsb2Link) {
         SCOPED_TRACE(model);
         auto configuration = catalogConfiguration(model, USB2);
         const XEVParam* old = configuration.getParam(XEVCatalog::FREQ);
-        const auto created = adapt(descriptor(USB2, model, FX3), nullptr, configuration);
+        const auto created = adapt(descriptor(USB2, model, FX3), configuration); // keeps it alive
         ASSERT_EQ(1u, created.size());
         const XEVParam* clock = configuration.getParam(XEVCatalog::FREQ);
         EXPECT_NE(old, clock);
@@ -205,15 +197,13 @@ TEST(UsbDescriptorAdapt, PixelClocksOfANewBridgeOnAUsb2Link) {
             codes);
         EXPECT_EQ(1u, clock->regAddr());
         EXPECT_EQ(4u, clock->size());
-        // The catalog still holds its own parameter.
-        EXPECT_EQ(catalogClocks, labels(old));
+        EXPECT_EQ(catalogClocks, labels(old)); // the catalog still holds its own
     }
     // On a USB 3.0 link, or on the older bridge, the catalog's clocks stay.
     for (auto c : {std::make_pair(USB3, FX3), std::make_pair(USB2, FX2)}) {
         auto configuration = catalogConfiguration(XEVCatalog::Heron, c.first);
         const XEVParam* old = configuration.getParam(XEVCatalog::FREQ);
-        EXPECT_TRUE(adapt(descriptor(c.first, XEVCatalog::Heron, c.second), nullptr, configuration)
-                        .empty());
+        EXPECT_TRUE(adapt(descriptor(c.first, XEVCatalog::Heron, c.second), configuration).empty());
         EXPECT_EQ(old, configuration.getParam(XEVCatalog::FREQ));
     }
 }
@@ -236,7 +226,7 @@ TEST(UsbDescriptorAdapt, KestrelExposureModeAndTrigger) {
         const XEVParam* catalogTrigger = configuration.getParam(XEVCatalog::TRIG_MODE);
         DeviceImpl impl;
         auto created = adapt(descriptor(USB3, XEVCatalog::Kestrel, FX3, c.capacity, c.firmware),
-                             &impl, configuration);
+                             configuration, &impl);
         auto* exposure =
             dynamic_cast<XEVExposureParamKestrel*>(configuration.getParam(XEVCatalog::EXPO_TIME));
         ASSERT_TRUE(exposure);
@@ -300,5 +290,5 @@ TEST(UsbDescriptorAdapt, MissingCatalogParametersFailWithMapAt) {
     }
     // A Kestrel without the soft trigger needs no trigger parameter.
     XEVModelConfiguration bare(USB3, "Kestrel", 640, 512);
-    EXPECT_EQ(2u, adapt(descriptor(USB3, "Kestrel", FX3, 0x8000), nullptr, bare).size());
+    EXPECT_EQ(2u, adapt(descriptor(USB3, "Kestrel", FX3, 0x8000), bare).size());
 }

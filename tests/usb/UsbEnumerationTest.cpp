@@ -1,6 +1,5 @@
 #include "XEVCatalog.h"
 #include "XEVDeviceDescriptorUsb.h"
-#include "XEVException.h"
 #include "XEVModelConfiguration.h"
 #include "XEVUsbCameraEmulator.h"
 #include "usb/UsbSeam.h"
@@ -9,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <tuple>
 
 using namespace XEVLibrary;
 using namespace XEVLibrary::Emulator;
@@ -16,6 +16,7 @@ using namespace XEVLibrary::Emulator;
 namespace {
 
 using Descriptors = std::vector<std::unique_ptr<XEVDeviceDescriptorUsb>>;
+using Kind = XEVUsbCameraEvent::Kind;
 
 Descriptors enumerate() {
     Descriptors descriptors;
@@ -23,10 +24,17 @@ Descriptors enumerate() {
     return descriptors;
 }
 
-std::size_t count(const std::vector<XEVUsbCameraEvent>& events, uint8_t request) {
+std::size_t count(const XEVUsbEmulatedCamera& camera, Kind kind, int request = -1) {
+    const auto events = camera.events();
     return std::size_t(std::count_if(events.begin(), events.end(), [&](const auto& e) {
-        return e.kind == XEVUsbCameraEvent::Kind::Control && e.request == request;
+        return e.kind == kind && (request < 0 || e.request == request);
     }));
+}
+
+// Where a camera was found and how it is reached.
+auto identity(const XEVDeviceDescriptorUsb& d) {
+    return std::make_tuple(int(d.connectorNumber()), d.connectorType(), d.fxType(),
+                           unsigned(d.bcdUSB()), unsigned(d.usbFirmwareVersion()), d.modelId());
 }
 
 struct ModelCase {
@@ -49,51 +57,43 @@ TEST_P(Recognition, FillsTheDescriptorFromTheInfoLine) {
     ASSERT_EQ(1u, descriptors.size());
     const XEVDeviceDescriptorUsb& d = *descriptors[0];
     const bool usb3 = c.link == UsbLink::USB3;
-    EXPECT_EQ(usb3 ? USB3 : USB2, d.connectorType());
-    EXPECT_EQ(0, d.connectorNumber());
-    EXPECT_EQ(c.modelId, d.modelId());
-    EXPECT_EQ(config.firmwareVersion, d.firmwareVersion());
-    EXPECT_EQ(config.serialNumber, d.serialNumber());
-    EXPECT_EQ(XEVCatalog::FLAG_INFO_LINE, d.flags());
-    EXPECT_EQ(config.capacity, d.capacity());
-    EXPECT_EQ(config.sensorWidth, d.SensorWidth());
-    EXPECT_EQ(config.sensorHeight, d.SensorHeight());
-    EXPECT_EQ(usb3 ? FX3 : FX2, d.fxType());
-    EXPECT_EQ(config.bcdUSB, d.bcdUSB());
-    EXPECT_EQ(usb3 ? 0x2010Au : 0x10300u, d.usbFirmwareVersion());
+    EXPECT_EQ(std::make_tuple(0, usb3 ? USB3 : USB2, usb3 ? FX3 : FX2, unsigned(config.bcdUSB),
+                              usb3 ? 0x2010Au : 0x10300u, std::string(c.modelId)),
+              identity(d));
+    EXPECT_EQ(std::make_tuple(config.firmwareVersion, config.serialNumber,
+                              XEVCatalog::FLAG_INFO_LINE, config.capacity, config.sensorWidth,
+                              config.sensorHeight),
+              std::make_tuple(d.firmwareVersion(), d.serialNumber(), d.flags(), d.capacity(),
+                              d.SensorWidth(), d.SensorHeight()));
     EXPECT_TRUE(d.usbDevice());
-
-    // Exactly one catalog configuration fits (the selection throws otherwise).
-    const XEVModelConfiguration* configuration = nullptr;
-    ASSERT_NO_THROW(configuration = XEVCatalog::getInstance()->selectModelConfiguration(d));
-    ASSERT_TRUE(configuration);
-    EXPECT_EQ(c.modelId, configuration->modelId());
-    EXPECT_EQ(d.connectorType(), configuration->connectorType());
-
+    const XEVModelConfiguration* selected = nullptr; // throws unless exactly one fits
+    ASSERT_NO_THROW(selected = XEVCatalog::getInstance()->selectModelConfiguration(d));
+    ASSERT_TRUE(selected);
+    EXPECT_EQ(c.modelId, selected->modelId());
+    EXPECT_EQ(d.connectorType(), selected->connectorType());
     // The camera is left quiet, register 0 cleared.
     EXPECT_FALSE(camera->isStreaming());
     EXPECT_EQ(0, camera->registerValue(0));
-    const auto events = camera->vendorRequests();
-    EXPECT_EQ(usb3 ? 1u : 0u, count(events, 0xD7)) << "0xD7 only from bridge firmware 2.0.0";
-    EXPECT_EQ(6u, count(events, 0xD3));
+    EXPECT_EQ(usb3 ? 1u : 0u, count(*camera, Kind::Control, 0xD7)) << "only from bridge 2.0.0";
+    EXPECT_EQ(6u, count(*camera, Kind::Control, 0xD3));
 }
 
 constexpr UsbLink U2 = UsbLink::USB2, U3 = UsbLink::USB3;
-INSTANTIATE_TEST_SUITE_P(
-    EveryModel, Recognition,
-    ::testing::Values(
-        ModelCase{UsbModel::Auklet, U2, "Auklet"}, ModelCase{UsbModel::Bittern, U2, "Bittern"},
-        ModelCase{UsbModel::Fulmar, U2, "Fulmar"}, ModelCase{UsbModel::Heron, U2, "Heron"},
-        ModelCase{UsbModel::Heron, U3, "Heron"}, ModelCase{UsbModel::Ibis, U2, "Ibis"},
-        ModelCase{UsbModel::Ibis, U3, "Ibis"}, ModelCase{UsbModel::Jacana, U2, "Jacana"},
-        ModelCase{UsbModel::Jacana, U3, "Jacana"}, ModelCase{UsbModel::Lapwing, U2, "Lapwing"},
-        ModelCase{UsbModel::Lapwing, U3, "Lapwing"}, ModelCase{UsbModel::Dunlin, U3, "Dunlin"},
-        ModelCase{UsbModel::Curlew, U3, "Curlew"}, ModelCase{UsbModel::Gannet, U3, "Gannet_HD"},
-        ModelCase{UsbModel::Kestrel, U3, "Kestrel"}, ModelCase{UsbModel::Merlin, U3, "Merlin"},
-        ModelCase{UsbModel::Egret, U3, "Egret"}),
-    [](const ::testing::TestParamInfo<ModelCase>& info) {
-        return std::string(info.param.modelId) + (info.param.link == U2 ? "Usb2" : "Usb3");
-    });
+const ModelCase EveryModel[] = {
+    {UsbModel::Auklet, U2, "Auklet"},   {UsbModel::Bittern, U2, "Bittern"},
+    {UsbModel::Fulmar, U2, "Fulmar"},   {UsbModel::Heron, U2, "Heron"},
+    {UsbModel::Heron, U3, "Heron"},     {UsbModel::Ibis, U2, "Ibis"},
+    {UsbModel::Ibis, U3, "Ibis"},       {UsbModel::Jacana, U2, "Jacana"},
+    {UsbModel::Jacana, U3, "Jacana"},   {UsbModel::Lapwing, U2, "Lapwing"},
+    {UsbModel::Lapwing, U3, "Lapwing"}, {UsbModel::Dunlin, U3, "Dunlin"},
+    {UsbModel::Curlew, U3, "Curlew"},   {UsbModel::Gannet, U3, "Gannet_HD"},
+    {UsbModel::Kestrel, U3, "Kestrel"}, {UsbModel::Merlin, U3, "Merlin"},
+    {UsbModel::Egret, U3, "Egret"}};
+INSTANTIATE_TEST_SUITE_P(EveryModel, Recognition, ::testing::ValuesIn(EveryModel),
+                         [](const ::testing::TestParamInfo<ModelCase>& info) {
+                             return std::string(info.param.modelId) +
+                                    (info.param.link == U2 ? "Usb2" : "Usb3");
+                         });
 
 TEST(Enumeration, IdentityFromTheUsbDescriptors) {
     XEVUsbEmulatedBus bus;
@@ -119,16 +119,10 @@ TEST(Enumeration, IdentityFromTheUsbDescriptors) {
     const std::string printed = testing::internal::GetCapturedStdout();
     ASSERT_EQ(3u, descriptors.size());
     // Connector numbers are positions in the USB list, skipped devices included.
-    EXPECT_EQ(1, descriptors[0]->connectorNumber());
-    EXPECT_EQ(USB2, descriptors[0]->connectorType());
-    EXPECT_EQ(FX3, descriptors[0]->fxType());
-    EXPECT_EQ(0x10000u, descriptors[0]->usbFirmwareVersion());
-    EXPECT_EQ(0x0210, descriptors[0]->bcdUSB());
-    EXPECT_EQ("Heron", descriptors[0]->modelId());
-    EXPECT_EQ(2, descriptors[1]->connectorNumber());
-    EXPECT_EQ(FX2, descriptors[1]->fxType());
-    EXPECT_EQ(0x10000u, descriptors[1]->usbFirmwareVersion());
-    EXPECT_EQ("Jacana", descriptors[1]->modelId());
+    EXPECT_EQ(std::make_tuple(1, USB2, FX3, 0x0210u, 0x10000u, std::string("Heron")),
+              identity(*descriptors[0]));
+    EXPECT_EQ(std::make_tuple(2, USB2, FX2, 0x0200u, 0x10000u, std::string("Jacana")),
+              identity(*descriptors[1]));
     // An unknown model stays listed, unidentified.
     EXPECT_EQ(3, descriptors[2]->connectorNumber());
     EXPECT_EQ("", descriptors[2]->modelId());
@@ -151,27 +145,18 @@ TEST(Enumeration, CamerasThatCannotBeIdentifiedStayListedUnidentified) {
     held->holdInterface(true);
     const Descriptors descriptors = enumerate();
     ASSERT_EQ(3u, descriptors.size());
-    for (const auto& d : descriptors) {
-        EXPECT_EQ("", d->modelId());
-        EXPECT_EQ(0u, d->flags());
-        EXPECT_EQ(0u, d->serialNumber());
-        EXPECT_EQ(0, d->SensorWidth());
+    for (const auto& d : descriptors)
+        EXPECT_EQ(std::make_tuple("", 0u, 0u, 0),
+                  std::make_tuple(d->modelId(), d->flags(), d->serialNumber(), d->SensorWidth()));
+    const struct {
+        XEVUsbEmulatedCamera* camera;
+        std::size_t resets, starts;
+    } cases[] = {{quiet.get(), 0, 50}, {failing.get(), 50, 50}, {held.get(), 0, 0}};
+    for (const auto& c : cases) {
+        EXPECT_EQ(c.resets, count(*c.camera, Kind::Reset));
+        EXPECT_EQ(c.starts, count(*c.camera, Kind::Control, 0xD0));
+        EXPECT_EQ(0, c.camera->registerValue(0));
+        EXPECT_FALSE(c.camera->isStreaming());
     }
-    const auto resets = [](const std::shared_ptr<XEVUsbEmulatedCamera>& camera) {
-        const auto events = camera->events();
-        return std::count_if(events.begin(), events.end(), [](const auto& e) {
-            return e.kind == XEVUsbCameraEvent::Kind::Reset;
-        });
-    };
-    EXPECT_EQ(0, resets(quiet));
-    EXPECT_EQ(50, resets(failing));
-    EXPECT_EQ(0, resets(held));
-    for (const auto& camera : {quiet, failing})
-        EXPECT_EQ(50u, count(camera->events(), 0xD0));
-    EXPECT_EQ(0u, count(held->events(), 0xD0));
     EXPECT_EQ(0u, held->deliveredFrames());
-    for (const auto& camera : {quiet, failing, held}) {
-        EXPECT_EQ(0, camera->registerValue(0));
-        EXPECT_FALSE(camera->isStreaming());
-    }
 }

@@ -1,8 +1,6 @@
-#include "XEVCatalog.h"
 #include "XEVDeviceDescriptorUsb.h"
 #include "XEVException.h"
 #include "XEVFrameProducer.h"
-#include "XEVModelConfiguration.h"
 #include "XEVUsbCameraEmulator.h"
 #include "usb/UsbSeam.h"
 #include "usb/XEVTransfert.h"
@@ -21,32 +19,37 @@
 using namespace XEVLibrary;
 using namespace XEVLibrary::Emulator;
 using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
 
 namespace {
 
 using Kind = XEVUsbCameraEvent::Kind;
 
-// Builds the descriptor enumeration would give the emulated camera, without recognition.
+// The descriptor enumeration would give the emulated camera, without recognition.
 XEVDeviceDescriptorUsb descriptorOf(const XEVUsbEmulatedCamera& camera) {
-    std::shared_ptr<UsbDevice> found;
-    for (const auto& device : UsbBus::instance().listDevices())
-        if (device->location().rfind("emulated", 0) == 0 &&
-            device->info().idProduct == camera.config().productId)
-            found = device;
     XEVDeviceDescriptorUsb d(camera.config().bcdUSB > 0x02FF ? USB3 : USB2, 0);
     d.setFxType(camera.config().newBridge() ? FX3 : FX2);
     d.setBcdUSB(camera.config().bcdUSB);
-    d.setUsbDevice(found);
+    for (const auto& device : UsbBus::instance().listDevices())
+        if (device->location().rfind("emulated", 0) == 0 &&
+            device->info().idProduct == camera.config().productId)
+            d.setUsbDevice(device);
     return d;
+}
+
+std::string printed(const std::function<void()>& action) {
+    testing::internal::CaptureStdout();
+    action();
+    return testing::internal::GetCapturedStdout();
 }
 
 class Transfer : public ::testing::Test {
 protected:
-    void plug(const XEVUsbCameraConfig& config) {
+    void plug(UsbModel model, UsbLink link = UsbLink::USB3) {
         if (handle)
             transfer.close(descriptor, std::move(handle));
         bus.unplugAll();
-        camera = bus.plug(config);
+        camera = bus.plug(XEVUsbCameraConfig::forModel(model, link));
         camera->setPacing(XEVUsbPacing::Fastest);
         descriptor = descriptorOf(*camera);
         handle = transfer.open(descriptor);
@@ -62,20 +65,14 @@ protected:
         XEVTransfert::setDisconnectionHandler(nullptr);
         XEVTransfert::resetBulkErrorCount();
     }
-    bool read(int64_t& length) {
-        length = int64_t(frame.size()) - 16;
+    bool read(int64_t& length, int64_t asked = 2048) {
+        length = asked;
         return transfer.transfertFrame(descriptor, handle.get(), frame.data(), length);
     }
     std::vector<Kind> kinds() const {
         std::vector<Kind> result;
         for (const auto& event : camera->events())
             result.push_back(event.kind);
-        return result;
-    }
-    std::vector<uint8_t> vendorRequests() const {
-        std::vector<uint8_t> result;
-        for (const auto& event : camera->vendorRequests())
-            result.push_back(event.request);
         return result;
     }
 
@@ -91,60 +88,60 @@ protected:
 
 TEST(InfoLine, FindAndValidate) {
     std::vector<uint16_t> words(64, 0x1234);
-    EXPECT_EQ(nullptr, FindInfoLine(words.data(), words.data() + words.size()));
-    EXPECT_EQ(nullptr, FindInfoLine(words.data(), words.data()));
-    std::copy(InfoLineHeader, InfoLineHeader + 8, words.begin());
-    EXPECT_EQ(words.data(), FindInfoLine(words.data(), words.data() + words.size()));
-    EXPECT_EQ(words.data(), FindInfoLine(words.data(), words.data() + 8));
-    EXPECT_EQ(nullptr, FindInfoLine(words.data(), words.data() + 7)); // header cut by the end
-    EXPECT_TRUE(InfoLineValid(words.data()));
-    words[0] = 0xBEEF; // word 0 is not checked
-    EXPECT_TRUE(InfoLineValid(words.data()));
-    EXPECT_TRUE(InfoLineValid(words.data(), 8));
-    EXPECT_FALSE(InfoLineValid(words.data(), 7));
-
-    std::vector<uint16_t> later(64, 0);
-    std::copy(InfoLineHeader + 1, InfoLineHeader + 8, later.begin() + 21);
-    EXPECT_EQ(later.data() + 20, FindInfoLine(later.data(), later.data() + later.size()));
-    EXPECT_EQ(nullptr, FindInfoLine(later.data() + 21, later.data() + later.size()));
-    for (int k = 1; k < 8; ++k) {
+    const uint16_t* w = words.data();
+    EXPECT_EQ(nullptr, FindInfoLine(w, w + 64));
+    EXPECT_EQ(nullptr, FindInfoLine(w, w));
+    std::copy(InfoLineHeader + 1, InfoLineHeader + 8, words.begin() + 21); // word 0 is not checked
+    EXPECT_EQ(w + 20, FindInfoLine(w, w + 64));
+    EXPECT_EQ(w + 20, FindInfoLine(w + 20, w + 28));
+    EXPECT_EQ(nullptr, FindInfoLine(w + 20, w + 27)); // header cut by the end
+    EXPECT_EQ(nullptr, FindInfoLine(w + 21, w + 64));
+    EXPECT_TRUE(InfoLineValid(w + 20));
+    EXPECT_TRUE(InfoLineValid(w + 20, 8));
+    EXPECT_FALSE(InfoLineValid(w + 20, 7));
+    for (int k = 21; k < 28; ++k) {
         auto broken = words;
         broken[k] ^= 1;
-        EXPECT_FALSE(InfoLineValid(broken.data())) << k;
-        EXPECT_EQ(nullptr, FindInfoLine(broken.data(), broken.data() + 8)) << k;
+        EXPECT_FALSE(InfoLineValid(broken.data() + 20)) << k;
+        EXPECT_EQ(nullptr, FindInfoLine(broken.data(), broken.data() + 64)) << k;
     }
 }
 
 TEST_F(Transfer, RequestBytesOnBothBridges) {
     using Sent = std::vector<std::pair<uint8_t, uint16_t>>; // request, value
+    // Frame and info line: (lines + 1) x line bytes. Only the old bridge is told
+    // the line format, d = 4096 - line bytes: r + 8 + (q + 16) x 2048 for d = 1024 q + r.
+    const struct {
+        int columns, lines, type;
+        int64_t bytes;
+        std::pair<uint8_t, uint16_t> oldBridge;
+    } formats[] = {{640, 512, CV_16UC1, 656640, {0xD4, 0x9308}},   // d 2816: q 2, r 768
+                   {1280, 512, CV_16UC1, 1313280, {0xD4, 0x8A08}}, // d 1536: q 1, r 512
+                   {320, 256, CV_8UC1, 82240, {0xD5, 0x9AC8}},     // d 3776: q 3, r 704
+                   {8, 8, CV_16UC3, 432, {0xD4, 0x9BD8}}};         // d 4048: q 3, r 976
     for (UsbLink link : {UsbLink::USB2, UsbLink::USB3}) {
         SCOPED_TRACE(int(link));
-        plug(XEVUsbCameraConfig::forModel(UsbModel::Heron, link));
+        plug(UsbModel::Heron, link);
         const auto start = Clock::now();
         EXPECT_TRUE(transfer.setRegVal(descriptor, handle.get(), 0x1A, 0x05));
-        EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(100)); // the camera's pause
+        const auto paused = Clock::now() - start; // the camera's pause after a write
+        EXPECT_GE(paused, milliseconds(100));
+        EXPECT_LT(paused, milliseconds(5000));
         camera->injectControlErrors(1, UsbError::Pipe);
-        EXPECT_FALSE(transfer.setRegVal(descriptor, handle.get(), 0x105, 0x42));
+        EXPECT_FALSE(transfer.setRegVal(descriptor, handle.get(), 0x105, 0x42)); // low byte only
         EXPECT_EQ(4, transfer.setMultipleRegVals(descriptor, handle.get(), {0x0C40, 0x0D00}));
         EXPECT_EQ(0x40, camera->registerValue(12));
-        // Frame, info line and nothing else: (lines + 1) x line bytes.
-        EXPECT_EQ(656640, transfer.setFrameFormat(descriptor, handle.get(), 640, 512, CV_16UC1));
-        EXPECT_EQ(1313280, transfer.setFrameFormat(descriptor, handle.get(), 1280, 512, CV_16UC1));
-        EXPECT_EQ(82240, transfer.setFrameFormat(descriptor, handle.get(), 320, 256, CV_8UC1));
-        EXPECT_EQ(432, transfer.setFrameFormat(descriptor, handle.get(), 8, 8, CV_16UC3));
-
+        Sent expected{{0xD3, 0x1A05}, {0xD3, 0x0542}, {0xD6, 0}};
+        for (const auto& f : formats) {
+            EXPECT_EQ(f.bytes, transfer.setFrameFormat(descriptor, handle.get(), f.columns, f.lines,
+                                                       f.type));
+            if (link == UsbLink::USB2)
+                expected.push_back(f.oldBridge);
+        }
         const auto requests = camera->vendorRequests();
         Sent sent;
         for (const auto& r : requests)
             sent.emplace_back(r.request, r.value);
-        // Only the low address byte; the old bridge alone is told the line
-        // format, d = 4096 - line bytes: r + 8 + (q + 16) x 2048 for d = 1024 q + r.
-        Sent expected{{0xD3, 0x1A05}, {0xD3, 0x0542}, {0xD6, 0}};
-        if (link == UsbLink::USB2)
-            expected.insert(expected.end(), {{0xD4, 0x9308},   // d 2816: q 2, r 768
-                                             {0xD4, 0x8A08},   // d 1536: q 1, r 512
-                                             {0xD5, 0x9AC8},   // d 3776: q 3, r 704
-                                             {0xD4, 0x9BD8}}); // d 4048: q 3, r 976
         EXPECT_EQ(expected, sent);
         ASSERT_GE(requests.size(), 3u);
         EXPECT_EQ(0x40, requests[0].requestType);
@@ -156,7 +153,7 @@ TEST_F(Transfer, RequestBytesOnBothBridges) {
 }
 
 TEST_F(Transfer, FrameSuccessAndStartedFlag) {
-    plug(XEVUsbCameraConfig::forModel(UsbModel::Kestrel));
+    plug(UsbModel::Kestrel);
     boost::mutex flagLock;
     boost::condition_variable started;
     bool startedFlag = false;
@@ -174,24 +171,22 @@ TEST_F(Transfer, FrameSuccessAndStartedFlag) {
 // the old bridge clears the halt of its endpoint instead. Failures other than
 // time-outs count, and the next good frame clears the count.
 TEST_F(Transfer, AFailedReadRecoversAsItsBridgeNeeds) {
-    struct Case {
+    const struct {
         const char* name;
         UsbModel model;
         UsbLink link;
         int error; // Pipe: a halted endpoint
         bool restarts;
         int errors;
+    } cases[] = {
+        {"time-out, old bridge", UsbModel::Heron, UsbLink::USB2, UsbError::Timeout, true, 0},
+        {"overflow, new bridge", UsbModel::Kestrel, UsbLink::USB3, UsbError::Overflow, true, 1},
+        {"I/O error, old bridge", UsbModel::Heron, UsbLink::USB2, UsbError::IO, false, 1},
+        {"halt, old bridge", UsbModel::Heron, UsbLink::USB2, UsbError::Pipe, false, 1},
     };
-    const Case cases[] = {
-        {"time-out on the old bridge", UsbModel::Heron, UsbLink::USB2, UsbError::Timeout, true, 0},
-        {"overflow on the new bridge", UsbModel::Kestrel, UsbLink::USB3, UsbError::Overflow, true,
-         1},
-        {"I/O error on the old bridge", UsbModel::Heron, UsbLink::USB2, UsbError::IO, false, 1},
-        {"halt on the old bridge", UsbModel::Heron, UsbLink::USB2, UsbError::Pipe, false, 1},
-    };
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        plug(XEVUsbCameraConfig::forModel(c.model, c.link));
+        plug(c.model, c.link);
         if (c.error == UsbError::Pipe)
             camera->haltBulkEndpoint();
         else
@@ -200,9 +195,12 @@ TEST_F(Transfer, AFailedReadRecoversAsItsBridgeNeeds) {
         const auto start = Clock::now();
         EXPECT_FALSE(read(length));
         if (c.restarts) {
-            EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(75)); // stopped that long
+            EXPECT_GE(Clock::now() - start, milliseconds(75)); // stopped that long
             EXPECT_EQ((std::vector<Kind>{Kind::Reset, Kind::Control, Kind::Control}), kinds());
-            EXPECT_EQ((std::vector<uint8_t>{0xD1, 0xD0}), vendorRequests());
+            const auto requests = camera->vendorRequests();
+            ASSERT_EQ(2u, requests.size());
+            EXPECT_EQ(0xD1, requests[0].request);
+            EXPECT_EQ(0xD0, requests[1].request);
         } else {
             EXPECT_EQ((std::vector<Kind>{Kind::Reset, Kind::ClearHalt}), kinds());
         }
@@ -215,18 +213,17 @@ TEST_F(Transfer, AFailedReadRecoversAsItsBridgeNeeds) {
 // Failures in a row reset the camera nine times at most; any answer, an empty
 // one too, ends the run without a recovery of its own.
 TEST_F(Transfer, ResetsStopAfterNineFailuresInARow) {
-    plug(XEVUsbCameraConfig::forModel(UsbModel::Heron, UsbLink::USB2));
+    plug(UsbModel::Heron, UsbLink::USB2);
     camera->injectBulkErrors(11, UsbError::IO);
     int64_t length;
-    for (int i = 0; i < 11; ++i)
-        EXPECT_FALSE(read(length));
-    EXPECT_EQ(11, XEVTransfert::bulkErrorCount());
     std::vector<Kind> expected;
     for (int i = 1; i <= 11; ++i) {
+        EXPECT_FALSE(read(length));
         if (i <= 9)
             expected.push_back(Kind::Reset);
         expected.push_back(Kind::ClearHalt);
     }
+    EXPECT_EQ(11, XEVTransfert::bulkErrorCount());
     EXPECT_EQ(expected, kinds());
     EXPECT_EQ((std::vector<uint8_t>{0x82}), camera->events().back().data);
     camera->clearEvents();
@@ -238,73 +235,61 @@ TEST_F(Transfer, ResetsStopAfterNineFailuresInARow) {
 }
 
 TEST_F(Transfer, VanishedCameraIsReportedOnce) {
-    plug(XEVUsbCameraConfig::forModel(UsbModel::Heron, UsbLink::USB2));
+    plug(UsbModel::Heron, UsbLink::USB2);
     std::vector<std::string> reported;
     XEVTransfert::setDisconnectionHandler(
         [&](const XEVDeviceDescriptorUsb& d) { reported.push_back(d.toString()); });
     int64_t length;
-    // A count beyond what was asked: nothing of it is used.
-    camera->injectOverlongReports(1);
-    testing::internal::CaptureStdout();
-    EXPECT_FALSE(read(length));
-    EXPECT_EQ("Receive Ko: Device disconnection\n", testing::internal::GetCapturedStdout());
+    const std::string lost = "Receive Ko: Device disconnection\n";
+    camera->injectOverlongReports(1); // a count beyond what was asked: nothing of it is used
+    EXPECT_EQ(lost, printed([&] { EXPECT_FALSE(read(length)); }));
     EXPECT_EQ(-1, length);
-    ASSERT_EQ(1u, reported.size());
-    EXPECT_EQ(descriptor.toString(), reported[0]);
-
+    EXPECT_EQ((std::vector<std::string>{descriptor.toString()}), reported);
     bus.unplug(camera);
-    testing::internal::CaptureStdout();
-    EXPECT_FALSE(read(length));
-    EXPECT_EQ("Receive Ko: Device disconnection\n", testing::internal::GetCapturedStdout());
+    EXPECT_EQ(lost, printed([&] { EXPECT_FALSE(read(length)); }));
     EXPECT_EQ(2u, reported.size());
     EXPECT_EQ(0, XEVTransfert::bulkErrorCount());
 }
 
 TEST_F(Transfer, RequestsBeyondA32BitCountAreRefused) {
-    plug(XEVUsbCameraConfig::forModel(UsbModel::Kestrel));
+    plug(UsbModel::Kestrel);
     for (int64_t asked : {int64_t(1) << 32, int64_t(INT_MAX) + 1, int64_t(0), int64_t(-1)}) {
-        int64_t length = asked;
-        EXPECT_FALSE(transfer.transfertFrame(descriptor, handle.get(), frame.data(), length))
-            << asked;
+        int64_t length;
+        EXPECT_FALSE(read(length, asked)) << asked;
         EXPECT_EQ(-1, length) << asked;
     }
     EXPECT_EQ(0u, camera->deliveredFrames());
     EXPECT_TRUE(camera->events().empty()) << "nothing sent, nothing to recover";
 }
 
-TEST(TransferCounter, SharedByDevicesWithoutRace) {
-    XEVUsbEmulatedBus bus;
-    auto first = bus.plug(XEVUsbCameraConfig::forModel(UsbModel::Heron, UsbLink::USB2));
-    auto configuration = XEVUsbCameraConfig::forModel(UsbModel::Jacana, UsbLink::USB2);
-    configuration.productId = 0x1004;
-    auto second = bus.plug(configuration);
-    XEVTransfert::resetBulkErrorCount();
-    constexpr int Errors = 300;
+TEST_F(Transfer, ErrorCountSharedByDevicesWithoutRace) {
+    auto jacana = XEVUsbCameraConfig::forModel(UsbModel::Jacana, UsbLink::USB2);
+    jacana.productId = 0x1004;
+    auto heron = bus.plug(XEVUsbCameraConfig::forModel(UsbModel::Heron, UsbLink::USB2));
+    auto other = bus.plug(jacana);
     std::atomic<int> ready{0};
     auto run = [&](XEVUsbEmulatedCamera& camera) {
-        camera.injectBulkErrors(Errors, UsbError::IO);
+        camera.injectBulkErrors(300, UsbError::IO);
         const XEVDeviceDescriptorUsb d = descriptorOf(camera);
-        XEVTransfert transfer;
-        auto handle = transfer.open(d);
+        XEVTransfert own;
+        auto h = own.open(d);
         std::vector<uint8_t> buffer(1024);
-        ++ready;
-        while (ready < 2) {
+        for (++ready; ready < 2;) {
         }
-        for (int i = 0; i < Errors; ++i) {
+        for (int i = 0; i < 300; ++i) {
             int64_t length = 1024;
-            transfer.transfertFrame(d, handle.get(), buffer.data(), length);
+            own.transfertFrame(d, h.get(), buffer.data(), length);
         }
     };
-    std::thread a(run, std::ref(*first));
-    std::thread b(run, std::ref(*second));
+    std::thread a(run, std::ref(*heron)), b(run, std::ref(*other));
     XEVTest::finishesWithin("two devices failing reads", [&] {
         a.join();
         b.join();
     });
-    EXPECT_EQ(2 * Errors, XEVTransfert::bulkErrorCount());
-    XEVTransfert::resetBulkErrorCount();
+    EXPECT_EQ(600, XEVTransfert::bulkErrorCount());
 }
 
+// The claim refused by another program: UsbDeviceTest.ManagerRefusesACameraHeldByAnotherProgram.
 TEST(TransferOpen, FailureNamesTheDescriptor) {
     XEVTransfert transfer;
     EXPECT_EQ(XEVTest::messageOf([&] { transfer.open(XEVDeviceDescriptorUsb(USB3, 0)); }),
@@ -312,10 +297,6 @@ TEST(TransferOpen, FailureNamesTheDescriptor) {
     XEVUsbEmulatedBus bus;
     auto camera = bus.plug(XEVUsbCameraConfig::forModel(UsbModel::Kestrel));
     const XEVDeviceDescriptorUsb d = descriptorOf(*camera);
-    camera->holdInterface(true);
-    EXPECT_EQ(XEVTest::messageOf([&] { transfer.open(d); }),
-              "Error : Device {USB 3.0 (0) -- [Model:Unknown]} cannot be opened: interface 0 "
-              "cannot be claimed (the camera is in use by another program).");
     bus.unplug(camera);
     EXPECT_THROW(transfer.open(d), XEVException);
 }
@@ -334,15 +315,15 @@ TEST(TransferOpen, FrameSizesAgreeWithTheFifo) {
 }
 
 TEST(TransferUnimplemented, PrintTheirName) {
-    XEVTransfert transfer;
-    testing::internal::CaptureStdout();
-    EXPECT_EQ(0, transfer.deviceCount());
-    EXPECT_EQ(0, transfer.getProductID());
-    EXPECT_EQ(0, transfer.getVendorID());
-    EXPECT_EQ(0, transfer.getFX3Device());
+    XEVTransfert t;
     EXPECT_EQ("XEVTransfert::deviceCount() not implemented\n"
               "XEVTransfert::getProductID() not implemented\n"
               "XEVTransfert::getVendorID() not implemented\n"
               "XEVTransfert::getFX3Device() not implemented\n",
-              testing::internal::GetCapturedStdout());
+              printed([&] {
+                  EXPECT_EQ(0, t.deviceCount());
+                  EXPECT_EQ(0, t.getProductID());
+                  EXPECT_EQ(0, t.getVendorID());
+                  EXPECT_EQ(0, t.getFX3Device());
+              }));
 }

@@ -1,31 +1,31 @@
 #include "UsbDeviceFixture.h"
 
+#include <thread>
+
 using namespace XEVTest;
 
 TEST_F(UsbDeviceTest, NFrameCapturesEndOnceEveryFinalObserverHasTheLastFrame) {
-    plug(kestrelConfig());
-    XEVDeviceUsb* device = open(0, 4);
-    FrameRecorder slow, fast;
-    slow.delay = std::chrono::milliseconds(15);
-    *device << slow;
+    openOne(kestrelConfig(), 4);
+    FrameRecorder fast, slow([](const cv::Mat&, const XEVFrameInfo&) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(15));
+    });
+    *device << slow; // between two fast ones
     *device << fast;
     // Twice: the second capture must not inherit the end of the first.
     for (int round = 1; round <= 2; ++round) {
         SCOPED_TRACE(round);
         EXPECT_TRUE(capture(device, 40));
         EXPECT_FALSE(device->isCapturing());
-        EXPECT_EQ(fast.frameNumbers().back(), 40u);
+        EXPECT_EQ(recorder.numbers().back(), 40u);
+        EXPECT_EQ(fast.numbers().back(), 40u);
         // The slow observer lost frames but read the capture's last one.
         EXPECT_LT(slow.count(), 40u * round);
-        EXPECT_EQ(slow.frameNumbers().back(), 40u);
+        EXPECT_EQ(slow.numbers().back(), 40u);
     }
 }
 
 TEST_F(UsbDeviceTest, WaitEndCaptureWithATimeLimit) {
-    plug(kestrelConfig());
-    XEVDeviceUsb* device = open();
-    FrameRecorder recorder;
-    *device << recorder;
+    openOne();
     device->start();
     ASSERT_TRUE(waitUntil([&] { return recorder.count() >= 3; }));
     bool completed = true;
@@ -42,11 +42,7 @@ TEST_F(UsbDeviceTest, WaitEndCaptureWithATimeLimit) {
 }
 
 TEST_F(UsbDeviceTest, SoftTriggerCapturesAreBurstsOfOneToEightFrames) {
-    auto camera = plug(kestrelConfig(UsbCapacity::Present | UsbCapacity::SoftTrigger));
-    XEVDeviceUsb* device = open();
-    FrameRecorder recorder;
-    *device << recorder;
-    device->setParamValueOf("Trigger Mode", "Soft", true);
+    openOne(softTriggerKestrel())->setParamValueOf("Trigger Mode", "Soft", true);
     EXPECT_EQ(messageOf([&] { device->start(); }),
               "Error : You cannot call 'start' in soft trigger mode. Call 'captureNFrames' instead "
               "or choose another trigger mode");
@@ -64,18 +60,14 @@ TEST_F(UsbDeviceTest, SoftTriggerCapturesAreBurstsOfOneToEightFrames) {
 }
 
 TEST_F(UsbDeviceTest, CaptureForDurationFollowsTheAppliedRate) {
-    plug(heronUsb3());
-    XEVDeviceUsb* device = open();
-    device->setFps(50.0, true);
-    FrameRecorder recorder;
-    *device << recorder;
+    openOne(usb3(UsbModel::Heron))->setFps(50.0, true);
     device->captureForDuration(100); // ceil(0.1 s * 50 fps) = 5 frames
     finishesWithin("the capture", [&] { device->waitEndCapture(-1); });
     // The capture ends once the camera has counted five frames. A host slowed
     // down (by the race detector, say) misses frames the camera sent: they
     // count by their numbers but never arrive, so fewer than five may arrive,
     // never more.
-    const auto numbers = recorder.frameNumbers();
+    const auto numbers = recorder.numbers();
     ASSERT_FALSE(numbers.empty());
     EXPECT_GE(numbers.back(), 5u);
     EXPECT_LE(numbers.size(), 5u);
@@ -84,15 +76,14 @@ TEST_F(UsbDeviceTest, CaptureForDurationFollowsTheAppliedRate) {
 }
 
 TEST_F(UsbDeviceTest, DeliveredRateMatchesTheRequestedRate) {
-    auto camera = plug(heronUsb3());
+    openOne(usb3(UsbModel::Heron));
     camera->setPacing(XEVUsbPacing::Registers);
-    XEVDeviceUsb* device = open();
     device->setFps(40.0, true);
     // The camera's own 24-bit counter of each frame, from the info line that
     // follows the image in the frame's buffer.
     std::mutex lock;
     std::vector<int64_t> counters;
-    CallbackObserver reader([&](const cv::Mat& frame, const XEVFrameInfo&) {
+    FrameRecorder reader([&](const cv::Mat& frame, const XEVFrameInfo&) {
         const auto* line = reinterpret_cast<const uint16_t*>(frame.data + frame.total() * 2);
         std::lock_guard<std::mutex> guard(lock);
         counters.push_back((int64_t(line[13]) * 4096 + line[14]) & 0xFFFFFF);
@@ -117,10 +108,8 @@ TEST_F(UsbDeviceTest, DeliveredRateMatchesTheRequestedRate) {
         int64_t next;
         Clock::time_point after;
     };
-    const auto snapshot = [&] {
-        const Clock::time_point before = Clock::now();
-        const int64_t next = camera->frameCounter();
-        return Snapshot{before, next, Clock::now()};
+    const auto snapshot = [&] { // a braced list evaluates in order
+        return Snapshot{Clock::now(), int64_t(camera->frameCounter()), Clock::now()};
     };
     device->start();
     ASSERT_TRUE(waitUntil([&] { return firstFrom(0) >= 0; }));
@@ -143,14 +132,11 @@ TEST_F(UsbDeviceTest, DeliveredRateMatchesTheRequestedRate) {
 }
 
 TEST_F(UsbDeviceTest, BrokenFramesAreNeverCommitted) {
-    auto camera = plug(kestrelConfig());
-    XEVDeviceUsb* device = open();
-    FrameRecorder recorder;
-    *device << recorder;
+    openOne();
     camera->breakInfoLineInFrame(3);
     capture(device, 5);
     // The third frame's counter is spent: numbering shows the gap.
-    const auto numbers = recorder.frameNumbers();
+    const auto numbers = recorder.numbers();
     ASSERT_FALSE(numbers.empty());
     EXPECT_EQ(std::count(numbers.begin(), numbers.end(), 3u), 0);
     EXPECT_EQ(numbers.back(), 5u);
@@ -159,5 +145,5 @@ TEST_F(UsbDeviceTest, BrokenFramesAreNeverCommitted) {
     camera->injectBulkErrors(2, UsbError::IO);
     camera->injectEmptyReads(2);
     capture(device, 4);
-    EXPECT_EQ(recorder.frameNumbers().back(), 4u);
+    EXPECT_EQ(recorder.numbers().back(), 4u);
 }

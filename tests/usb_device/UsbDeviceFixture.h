@@ -2,7 +2,6 @@
 
 #include "TestSupport.h"
 #include "XEVConfigObserver.h"
-#include "XEVDevice.h"
 #include "XEVDeviceDescriptorUsb.h"
 #include "XEVDeviceUsb.h"
 #include "XEVException.h"
@@ -16,7 +15,6 @@
 #include <algorithm>
 #include <atomic>
 #include <functional>
-#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -26,49 +24,24 @@ namespace XEVTest {
 using namespace XEVLibrary;
 using namespace XEVLibrary::Emulator;
 
-/// Plugs emulated cameras, enumerates them through the manager and opens
-/// them; destroys the manager (and with it every device) at the end.
-class UsbDeviceTest : public ::testing::Test {
-protected:
-    void TearDown() override {
-        XEVManager::destroyInstance();
-        XEVDevice::Fastest = false;
-    }
-
-    std::shared_ptr<XEVUsbEmulatedCamera> plug(XEVUsbCameraConfig config) {
-        auto camera = m_bus.plug(config);
-        camera->setPacing(XEVUsbPacing::Fastest);
-        return camera;
-    }
-
-    XEVDeviceUsb* open(unsigned int number = 0, long fifoSize = 8) {
-        XEVManager* manager = XEVManager::getInstance();
-        return dynamic_cast<XEVDeviceUsb*>(manager->openDevice(number, 0, fifoSize));
-    }
-
-    /// Runs an N-frame capture to its end; whether it completed.
-    static bool capture(XEVDevice* device, long frames) {
-        device->captureNFrames(frames);
-        bool completed = false;
-        finishesWithin("a capture", [&] { completed = device->waitEndCapture(-1); });
-        return completed;
-    }
-
-    XEVUsbEmulatedBus m_bus;
-};
-
-inline XEVUsbCameraConfig heronUsb3() {
-    return XEVUsbCameraConfig::forModel(UsbModel::Heron, UsbLink::USB3);
+inline XEVUsbCameraConfig usb3(UsbModel model) {
+    return XEVUsbCameraConfig::forModel(model, UsbLink::USB3);
 }
 
-/// A Kestrel on a USB 3.0 link with firmware 3.5, a TEC and a soft trigger.
+/// A Kestrel on a USB 3.0 link with firmware 3.5 and serial number 0x4242.
 inline XEVUsbCameraConfig kestrelConfig(uint16_t capacity = UsbCapacity::Present |
                                                             UsbCapacity::Tec | UsbCapacity::Gated) {
-    XEVUsbCameraConfig config = XEVUsbCameraConfig::forModel(UsbModel::Kestrel, UsbLink::USB3);
+    XEVUsbCameraConfig config = usb3(UsbModel::Kestrel);
     config.firmwareVersion = (3 << 6) | 5;
     config.capacity = capacity;
     config.serialNumber = 0x4242;
     return config;
+}
+
+/// A Kestrel in soft trigger mode starts a capture without the pause with
+/// which a free-running camera restarts its stream.
+inline XEVUsbCameraConfig softTriggerKestrel() {
+    return kestrelConfig(UsbCapacity::Present | UsbCapacity::SoftTrigger);
 }
 
 /// Vendor requests of kind @p request seen by @p camera.
@@ -81,44 +54,33 @@ inline std::vector<XEVUsbCameraEvent> requestsOf(const XEVUsbEmulatedCamera& cam
     return found;
 }
 
-/// Records frame numbers and temperatures; can be made slow.
+/// Records the info of every frame, after running a callback of the test's own.
 class FrameRecorder : public XEVObserver {
 public:
-    void onNewFrame(const cv::Mat&, const XEVFrameInfo& info) override {
-        if (delay.count() > 0)
-            std::this_thread::sleep_for(delay);
-        std::lock_guard<std::mutex> guard(m_lock);
-        m_numbers.push_back(info.frameNumber);
-        m_temperatures.push_back(info.temperature);
-    }
-    std::vector<uint64_t> frameNumbers() const {
-        std::lock_guard<std::mutex> guard(m_lock);
-        return m_numbers;
-    }
-    std::vector<float> frameTemperatures() const {
-        std::lock_guard<std::mutex> guard(m_lock);
-        return m_temperatures;
-    }
-    std::size_t count() const { return frameNumbers().size(); }
-    std::chrono::milliseconds delay{0};
-
-private:
-    mutable std::mutex m_lock;
-    std::vector<uint64_t> m_numbers;
-    std::vector<float> m_temperatures;
-};
-
-/// Runs a callback of the test's own inside every onNewFrame.
-class CallbackObserver : public XEVObserver {
-public:
     using Callback = std::function<void(const cv::Mat&, const XEVFrameInfo&)>;
-    explicit CallbackObserver(Callback callback) : m_callback(std::move(callback)) {}
+    explicit FrameRecorder(Callback callback = nullptr) : m_callback(std::move(callback)) {}
     void onNewFrame(const cv::Mat& frame, const XEVFrameInfo& info) override {
-        m_callback(frame, info);
+        if (m_callback)
+            m_callback(frame, info);
+        std::lock_guard<std::mutex> guard(m_lock);
+        m_infos.push_back(info);
     }
+    std::vector<XEVFrameInfo> infos() const {
+        std::lock_guard<std::mutex> guard(m_lock);
+        return m_infos;
+    }
+    std::vector<uint64_t> numbers() const {
+        std::vector<uint64_t> numbers;
+        for (const XEVFrameInfo& info : infos())
+            numbers.push_back(info.frameNumber);
+        return numbers;
+    }
+    std::size_t count() const { return infos().size(); }
 
 private:
     Callback m_callback;
+    mutable std::mutex m_lock;
+    std::vector<XEVFrameInfo> m_infos;
 };
 
 /// Records configuration notifications as text lines.
@@ -128,19 +90,15 @@ public:
         add(name + "=" + value + (applied ? " applied" : " pending"));
     }
     void onFpsChanged(double fps, bool) override { add("fps " + std::to_string(fps)); }
-    void onDeviceDisconnected() override {
-        add("disconnected");
-        disconnected.store(true);
-    }
+    void onDeviceDisconnected() override { add("disconnected"); }
     std::vector<std::string> lines() const {
         std::lock_guard<std::mutex> guard(m_lock);
         return m_lines;
     }
     bool has(const std::string& line) const {
-        auto all = lines();
+        const auto all = lines();
         return std::find(all.begin(), all.end(), line) != all.end();
     }
-    std::atomic<bool> disconnected{false};
 
 private:
     void add(const std::string& line) {
@@ -160,32 +118,78 @@ public:
         if (m_asked.isOpen())
             return;
         XEVManager* manager = XEVManager::getInstance();
-        const std::vector<std::string> answers{
-            messageOf([&] { device->stop(); }),
-            messageOf([&] { device->waitEndCapture(-1); }),
-            messageOf([&] { device->waitEndCapture(10); }),
-            messageOf([&] { manager->flushDevs(); }),
-            messageOf([&] { manager->enumerate(); }),
-            messageOf([&] { XEVManager::destroyInstance(); }),
-            messageOf([&] { (void)manager->deviceCount(); }),
-        };
-        {
-            std::lock_guard<std::mutex> guard(m_lock);
-            m_answers = answers;
-        }
-        m_asked.open();
+        m_answers = {messageOf([&] { device->stop(); }),
+                     messageOf([&] { device->waitEndCapture(-1); }),
+                     messageOf([&] { device->waitEndCapture(10); }),
+                     messageOf([&] { manager->flushDevs(); }),
+                     messageOf([&] { manager->enumerate(); }),
+                     messageOf([&] { XEVManager::destroyInstance(); }),
+                     messageOf([&] { (void)manager->deviceCount(); })};
+        m_asked.open(); // publishes m_answers to the thread that waits
     }
     std::vector<std::string> answers() {
-        if (!m_asked.wait())
-            return {"<not asked>"};
-        std::lock_guard<std::mutex> guard(m_lock);
-        return m_answers;
+        return m_asked.wait() ? m_answers : std::vector<std::string>{"<not asked>"};
+    }
+
+    /// The answers of a Kestrel: @p stop for stop(), @p wait for both waits.
+    static std::vector<std::string> expected(const std::string& stop, const std::string& wait) {
+        const std::string own = " cannot destroy XEVDevice(Kestrel) from one of its own threads.";
+        return {stop,
+                wait,
+                wait,
+                "Error : XEVManager::flushDevs()" + own,
+                "Error : XEVManager::enumerate()" + own,
+                "Error : XEVManager::destroyInstance()" + own,
+                "<no exception>"};
     }
 
 private:
-    std::mutex m_lock;
     std::vector<std::string> m_answers;
     Gate m_asked;
+};
+
+/// Plugs emulated cameras, enumerates them through the manager and opens
+/// them; destroys the manager (and with it every device) at the end.
+class UsbDeviceTest : public ::testing::Test {
+protected:
+    void TearDown() override {
+        XEVManager::destroyInstance();
+        XEVDevice::Fastest = false;
+    }
+    std::shared_ptr<XEVUsbEmulatedCamera> plug(const XEVUsbCameraConfig& config) {
+        auto plugged = m_bus.plug(config);
+        plugged->setPacing(XEVUsbPacing::Fastest);
+        return plugged;
+    }
+    XEVDeviceUsb* open(unsigned int number = 0, long fifoSize = 8) {
+        XEVManager* manager = XEVManager::getInstance();
+        return dynamic_cast<XEVDeviceUsb*>(manager->openDevice(number, 0, fifoSize));
+    }
+    /// Plugs the only camera as `camera`, opens it as `device` and attaches
+    /// `recorder` to it.
+    XEVDeviceUsb* openOne(const XEVUsbCameraConfig& config = kestrelConfig(), long fifoSize = 8) {
+        camera = plug(config);
+        device = open(0, fifoSize);
+        *device << recorder;
+        return device;
+    }
+    /// Runs an N-frame capture to its end; whether it completed.
+    static bool capture(XEVDevice* on, long frames) {
+        on->captureNFrames(frames);
+        bool completed = false;
+        finishesWithin("a capture", [&] { completed = on->waitEndCapture(-1); });
+        return completed;
+    }
+    /// What setting @p name of `device` to @p value throws ("<no exception>").
+    template <typename T>
+    std::string set(const char* name, T value, bool apply = false) {
+        return messageOf([&] { device->setParamValueOf(name, value, apply); });
+    }
+
+    XEVUsbEmulatedBus m_bus;
+    std::shared_ptr<XEVUsbEmulatedCamera> camera;
+    XEVDeviceUsb* device = nullptr;
+    FrameRecorder recorder;
 };
 
 } // namespace XEVTest

@@ -2,13 +2,10 @@
 
 #include "device/DeviceImpl.h"
 
-#include <ostream>
-
 using namespace XEVTest;
 
 TEST_F(UsbDeviceTest, UpdateConfigSendsOnlyChangedRegisters) {
-    auto camera = plug(kestrelConfig());
-    XEVDeviceUsb* device = open();
+    openOne();
     // Opening wrote every register the model uses (12 only serves extended
     // frame rates).
     const auto opened = device->virtualRegistry();
@@ -16,11 +13,9 @@ TEST_F(UsbDeviceTest, UpdateConfigSendsOnlyChangedRegisters) {
     EXPECT_EQ(opened[13], 0xC2);
     EXPECT_EQ(opened[14], 0x00);
     const auto registers = camera->registers();
-    for (int i = 0; i < 16; ++i) {
-        if (i != 12) {
-            EXPECT_EQ(registers[i], opened[i]) << "register " << i;
-        }
-    }
+    std::vector<uint8_t> written(registers.begin(), registers.end());
+    written[12] = opened[12];
+    EXPECT_EQ(written, opened);
     EXPECT_EQ(device->paramStrValueOf("Exposure Time"), "2ms");
     EXPECT_EQ(device->paramStrValueOf("Mode"), "Global Shutter");
     EXPECT_EQ(device->paramStrValueOf("Pixel Clock"), "[120MHz]");
@@ -44,12 +39,9 @@ TEST_F(UsbDeviceTest, UpdateConfigSendsOnlyChangedRegisters) {
     // One word (value, then address) per changed register, ascending.
     const auto after = device->virtualRegistry();
     std::vector<uint8_t> expected;
-    for (int i = 0; i < 16; ++i) {
-        if (after[i] != opened[i]) {
-            expected.push_back(after[i]);
-            expected.push_back(uint8_t(i));
-        }
-    }
+    for (uint8_t i = 0; i < 16; ++i)
+        if (after[i] != opened[i])
+            expected.insert(expected.end(), {after[i], i});
     EXPECT_EQ(blocks[0].data, expected);
     EXPECT_EQ(after[10], 256 / 8);
     EXPECT_EQ(camera->registerValue(10), 256 / 8);
@@ -68,9 +60,9 @@ TEST_F(UsbDeviceTest, FailedWritesStayPendingAndAreReported) {
     // per request, with the register in the high byte of the value; later
     // ones a block of (value, address) bytes.
     for (UsbLink link : {UsbLink::USB2, UsbLink::USB3}) {
-        SCOPED_TRACE(link == UsbLink::USB2 ? "single writes" : "block writes");
-        auto camera = plug(XEVUsbCameraConfig::forModel(UsbModel::Heron, link));
-        XEVDeviceUsb* device = open();
+        const bool single = link == UsbLink::USB2;
+        SCOPED_TRACE(single ? "single writes" : "block writes");
+        openOne(XEVUsbCameraConfig::forModel(UsbModel::Heron, link));
         ConfigLog log;
         log.connectTo(*device);
         camera->clearEvents();
@@ -85,16 +77,13 @@ TEST_F(UsbDeviceTest, FailedWritesStayPendingAndAreReported) {
         EXPECT_EQ(camera->registerValue(2), 0x08); // 2.00 in quarter steps
         EXPECT_EQ(log.lines(),
                   (std::vector<std::string>{"Gain=2.00 pending", "Gain=2.00 applied"}));
-        const auto single = requestsOf(*camera, 0xD3), blocks = requestsOf(*camera, 0xD6);
-        if (link == UsbLink::USB2) {
-            ASSERT_EQ(single.size(), 2u); // refused, then taken
-            EXPECT_EQ(single[1].value, 0x0208);
-            EXPECT_TRUE(blocks.empty());
-        } else {
-            ASSERT_EQ(blocks.size(), 2u);
-            EXPECT_EQ(blocks[1].data, (std::vector<uint8_t>{0x08, 2}));
-            EXPECT_TRUE(single.empty());
-        }
+        const auto taken = requestsOf(*camera, single ? 0xD3 : 0xD6);
+        ASSERT_EQ(taken.size(), 2u); // refused, then taken
+        if (single)
+            EXPECT_EQ(taken[1].value, 0x0208);
+        else
+            EXPECT_EQ(taken[1].data, (std::vector<uint8_t>{0x08, 2}));
+        EXPECT_TRUE(requestsOf(*camera, single ? 0xD6 : 0xD3).empty());
 
         camera->injectControlErrors(1, UsbError::Pipe);
         EXPECT_EQ(messageOf([&] { device->setParamValueOf("Gain", 3); }),
@@ -107,29 +96,28 @@ TEST_F(UsbDeviceTest, FailedWritesStayPendingAndAreReported) {
 }
 
 TEST_F(UsbDeviceTest, RefusedSettingsLeaveNothingPending) {
-    plug(kestrelConfig());
-    XEVDeviceUsb* device = open();
+    openOne();
     ConfigLog log;
     log.connectTo(*device);
     // A window the sensor cannot hold drops every pending edit.
-    device->setParamValueOf("Number of Column", 104.0, false);
-    EXPECT_EQ(messageOf([&] { device->setParamValueOf("First Column", 600.0, false); }),
-              "Error : For XEVDevice(Kestrel), FirstColumn(600.000000) + "
-              "NumberOfColumn(104.000000) > SensorWidth(640). Virtual Registry was reset.");
+    const std::string kestrel = "Error : For XEVDevice(Kestrel), ";
+    const std::string reset = " > SensorWidth(640). Virtual Registry was reset.";
+    EXPECT_EQ(set("Number of Column", 104.0), "<no exception>");
+    EXPECT_EQ(set("First Column", 600.0),
+              kestrel + "FirstColumn(600.000000) + NumberOfColumn(104.000000)" + reset);
     EXPECT_EQ(device->paramValueOf("Number of Column", false), 640.0);
     EXPECT_TRUE(log.has("Number of Column=640 pending"));
 
-    struct Refusal {
+    const struct {
         const char* name;
         double value;
         std::string message;
-    };
-    const std::string kestrel = "Error : For XEVDevice(Kestrel), ";
-    const Refusal refusals[] = {
-        {"First Column", 600.0, // the window edits go together
-         kestrel + "FirstColumn(600.000000) + NumberOfColumn(640.000000) > SensorWidth(640). "
-                   "Virtual Registry was reset."},
-        {"Number of Column", 48.0, // the info line needs 56 columns
+    } refusals[] = {
+        // The window edits go together.
+        {"First Column", 600.0,
+         kestrel + "FirstColumn(600.000000) + NumberOfColumn(640.000000)" + reset},
+        // The info line needs 56 columns.
+        {"Number of Column", 48.0,
          kestrel + "NumberOfColumn(48.000000) < MinimumNumberOfColumn(56.000000). Virtual "
                    "Registry was reset."},
         {"Number of Line", 520.0,
@@ -138,14 +126,12 @@ TEST_F(UsbDeviceTest, RefusedSettingsLeaveNothingPending) {
         {"Nothing", 1.0, kestrel + "param(Nothing) does not exist."},
         {"Pixel Clock", 40.0, kestrel + "param(Pixel Clock) is inert."},
     };
-    for (const Refusal& refusal : refusals) {
-        EXPECT_EQ(messageOf([&] { device->setParamValueOf(refusal.name, refusal.value, false); }),
-                  refusal.message);
+    for (const auto& refusal : refusals) {
+        EXPECT_EQ(set(refusal.name, refusal.value), refusal.message);
         EXPECT_EQ(device->virtualRegistry(), device->appliedRegistry()) << refusal.name;
     }
     const char* nothing = nullptr;
-    EXPECT_EQ(messageOf([&] { device->setParamValueOf("Gain", nothing); }),
-              kestrel + "param(Gain) cannot take a null text.");
+    EXPECT_EQ(set("Gain", nothing), kestrel + "param(Gain) cannot take a null text.");
 
     // And on request.
     device->setParamValueOf("Number of Line", 64.0, false);
@@ -155,11 +141,7 @@ TEST_F(UsbDeviceTest, RefusedSettingsLeaveNothingPending) {
 }
 
 TEST_F(UsbDeviceTest, KestrelCouplingRules) {
-    plug(kestrelConfig());
-    XEVDeviceUsb* device = open();
-    const auto set = [&](const char* name, auto value) {
-        return messageOf([&] { device->setParamValueOf(name, value, false); });
-    };
+    openOne();
     const auto refusal = [](const char* name, const char* why) {
         return std::string("Error : For XEVDevice(Kestrel), param(") + name + ")" + why;
     };
@@ -167,16 +149,14 @@ TEST_F(UsbDeviceTest, KestrelCouplingRules) {
     const std::string ok = "<no exception>";
 
     // The NUC signal follows the configuration written to the camera.
-    std::vector<std::string> paths;
-    std::vector<double> exposures;
+    std::vector<std::pair<std::string, double>> nucs;
     device->impl()->nucSignal.connect([&](std::string& path, double exposure, double) {
-        paths.push_back(path);
-        exposures.push_back(exposure);
+        nucs.emplace_back(path, exposure);
         return true;
     });
     device->setParamValueOf("Exposure Time", 3000.0, true);
-    EXPECT_EQ(paths, std::vector<std::string>{"120MHz/Log/Standard/T_15/"});
-    EXPECT_EQ(exposures, std::vector<double>{3000.0});
+    EXPECT_EQ(nucs,
+              (std::vector<std::pair<std::string, double>>{{"120MHz/Log/Standard/T_15/", 3000.0}}));
 
     EXPECT_EQ(pending("Sensor Response"), "Log");
     EXPECT_EQ(set("Analog Gain", "High"),
@@ -225,22 +205,17 @@ TEST_F(UsbDeviceTest, KestrelCouplingRules) {
 }
 
 TEST_F(UsbDeviceTest, ManualListsTheCameraAndItsParameters) {
-    plug(kestrelConfig());
-    XEVDeviceUsb* device = open();
-    const std::string manual = device->manual();
-    EXPECT_EQ(manual.substr(0, 27), std::string(26, '-') + "\n");
-    auto line = [](const std::string& label, const std::string& value) {
-        return label + std::string(21 - label.size(), ' ') + value + "\n";
-    };
-    EXPECT_NE(manual.find(line("Connector", "USB 3.0")), std::string::npos);
-    EXPECT_NE(manual.find(line("Model", "Kestrel")), std::string::npos);
-    EXPECT_NE(manual.find(line("Firmware Version", "3.5")), std::string::npos);
-    EXPECT_NE(manual.find(line("Serial Number", "4242")), std::string::npos);
-    EXPECT_NE(manual.find("Exposure Time :"), std::string::npos);
-    EXPECT_EQ(manual.substr(manual.size() - 27), "\n" + std::string(26, '-'));
+    const std::string manual = openOne()->manual(), rule(26, '-');
+    const std::string head = rule +
+                             "\nConnector            USB 3.0\n"
+                             "Model                Kestrel\n"
+                             "Firmware Version     3.5\n"
+                             "Serial Number        4242\n" +
+                             rule + "\n";
+    EXPECT_EQ(manual.substr(0, head.size()), head);
+    EXPECT_NE(manual.find("\nExposure Time :"), std::string::npos);
+    EXPECT_EQ(manual.substr(manual.size() - 27), "\n" + rule);
 }
-
-namespace {
 
 struct FramePeriodCase {
     const char* name;
@@ -250,24 +225,12 @@ struct FramePeriodCase {
     long minFps, maxFps;
 };
 
-void PrintTo(const FramePeriodCase& c, std::ostream* out) {
-    *out << c.name << " at " << c.fps << " fps";
-}
-
 class FramePeriod : public UsbDeviceTest, public ::testing::WithParamInterface<FramePeriodCase> {};
-
-XEVUsbCameraConfig usb3(UsbModel model) {
-    return XEVUsbCameraConfig::forModel(model, UsbLink::USB3);
-}
-
-} // namespace
 
 TEST_P(FramePeriod, RegistersAndLimitsWorkedOutByHand) {
     const FramePeriodCase& c = GetParam();
     XEVDevice::Fastest = true; // worked out without writing to the camera
-    plug(c.config);
-    XEVDeviceUsb* device = open();
-    device->setFps(c.fps, false);
+    openOne(c.config)->setFps(c.fps, false);
     const auto vr = device->virtualRegistry();
     EXPECT_EQ(vr[5], c.coarse);
     EXPECT_EQ(vr[6], c.fine);
@@ -280,7 +243,7 @@ INSTANTIATE_TEST_SUITE_P(
     EveryModelFamily, FramePeriod,
     ::testing::Values(
         // Heron on USB 3.0: T 29.4, L 516, E 1500, P 16670.4 us.
-        FramePeriodCase{"HeronUsb3", heronUsb3(), 30.0, 0x8D, 0x7D, 22, 59},
+        FramePeriodCase{"HeronUsb3", usb3(UsbModel::Heron), 30.0, 0x8D, 0x7D, 22, 59},
         // Heron on the old USB 2.0 bridge: T 37.44, P 20819.04 us.
         FramePeriodCase{"HeronUsb2", XEVUsbCameraConfig::forModel(UsbModel::Heron, UsbLink::USB2),
                         25.0, 0x80, 0x10, 17, 48},
@@ -301,8 +264,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<FramePeriodCase>& info) { return info.param.name; });
 
 TEST_F(UsbDeviceTest, FrameRateIsClampedToItsLimits) {
-    plug(heronUsb3());
-    XEVDeviceUsb* device = open();
+    openOne(usb3(UsbModel::Heron));
     ConfigLog log;
     log.connectTo(*device);
     EXPECT_TRUE(device->refreshFPS(1000.0));
@@ -320,19 +282,15 @@ TEST_F(UsbDeviceTest, FrameRateIsClampedToItsLimits) {
 TEST_F(UsbDeviceTest, OneExposureTextMeansOneExposureOnEveryModel) {
     // The Heron's exposure is numeric, the Kestrel's a table of ranges with
     // its own grammar, the Lapwing's a multi-range field.
-    plug(heronUsb3());
-    plug(kestrelConfig());
-    plug(XEVUsbCameraConfig::forModel(UsbModel::Lapwing, UsbLink::USB3));
-    XEVManager* manager = XEVManager::getInstance();
+    for (const auto& config : {usb3(UsbModel::Heron), kestrelConfig(), usb3(UsbModel::Lapwing)})
+        plug(config);
     for (unsigned n = 0; n < 3; ++n) {
-        XEVDevice* device = manager->openDevice(n, 0, 8);
+        device = open(n);
         SCOPED_TRACE(device->modelId());
         for (const char* text : {"2ms", "2000us", "2000\265s", "2000\xC2\xB5s", "0.002s"}) {
             // The first write to a Heron used to fail on its gated exposure,
             // which shares the register.
-            EXPECT_EQ(messageOf([&] { device->setParamValueOf("Exposure Time", text, true); }),
-                      "<no exception>")
-                << text;
+            EXPECT_EQ(set("Exposure Time", text, true), "<no exception>") << text;
             EXPECT_DOUBLE_EQ(device->paramValueOf("Exposure Time"), 2000.0) << text;
             device->setParamValueOf("Exposure Time", "1ms", true);
         }
@@ -341,11 +299,9 @@ TEST_F(UsbDeviceTest, OneExposureTextMeansOneExposureOnEveryModel) {
 
 TEST_F(UsbDeviceTest, FastestOpensWithoutThreadsOrWrites) {
     XEVDevice::Fastest = true;
-    auto camera = plug(kestrelConfig());
+    camera = plug(kestrelConfig());
     XEVManager::getInstance();
     camera->clearEvents();
-    XEVDeviceUsb* device = open();
-    EXPECT_TRUE(requestsOf(*camera, 0xD6).empty());
-    EXPECT_TRUE(device->updateConfig(true));
-    EXPECT_TRUE(requestsOf(*camera, 0xD6).empty());
+    EXPECT_TRUE(open()->updateConfig(true));
+    EXPECT_TRUE(camera->vendorRequests().empty());
 }

@@ -5,7 +5,6 @@
 #include "XEVDeviceDescriptorUsb.h"
 #include "XEVManager.h"
 #include "XEVObserver.h"
-#include "usb/UsbSeam.h"
 #include "usb/XEVTransfert.h"
 
 #include "TestSupport.h"
@@ -13,7 +12,6 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <mutex>
 
 using namespace XEVLibrary;
 using namespace XEVLibrary::Emulator;
@@ -25,7 +23,7 @@ using Clock = std::chrono::steady_clock;
 extern "C" const char* __tsan_default_suppressions() {
     return "race:libumockdev.so\nrace:libglib-2.0.so\nrace:libgio-2.0.so\n"
            "race:libgobject-2.0.so\nrace:libumockdev-preload.so\n"
-           "race:XEVTest::UsbfsCamera::Server::work\n";
+           "race:XEVTest::UsbfsCamera::work\n";
 }
 
 namespace {
@@ -63,32 +61,21 @@ std::shared_ptr<UsbDevice> realDevice(uint16_t product) {
     return nullptr;
 }
 
-std::unique_ptr<UsbDeviceHandle> open(uint16_t product) {
-    auto device = realDevice(product);
-    std::unique_ptr<UsbDeviceHandle> handle;
-    if (!device || device->open(handle) != UsbError::Success)
-        return nullptr;
-    EXPECT_EQ(0, handle->claimInterface(0));
-    return handle;
-}
-
-int vendor(UsbDeviceHandle& handle, uint8_t request, uint16_t value = 0,
-           std::vector<uint8_t> data = {}) {
+int vendor(UsbDeviceHandle& handle, uint8_t request, std::vector<uint8_t> data = {}) {
     unsigned char zero = 0;
-    return handle.controlTransfer(0x40, request, value, 0, data.empty() ? &zero : data.data(),
+    return handle.controlTransfer(0x40, request, 0, 0, data.empty() ? &zero : data.data(),
                                   uint16_t(data.size()), 1000);
 }
 
 } // namespace
 
 TEST(UsbReal, LibusbListsTheEmulatedCameras) {
-    struct Case {
+    const struct {
         uint16_t product, bcd;
         const char* productString;
         const char* bridge;
-    };
-    for (const Case& c : {Case{0x00F1, 0x0300, "FX3", "v002.001.010"},
-                          Case{0x1003, 0x0200, "FX2", "v001.003.000"}}) {
+    } cases[] = {{0x00F1, 0x0300, "FX3", "v002.001.010"}, {0x1003, 0x0200, "FX2", "v001.003.000"}};
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.productString);
         auto device = realDevice(c.product);
         ASSERT_TRUE(device);
@@ -108,8 +95,11 @@ TEST(UsbReal, LibusbListsTheEmulatedCameras) {
 }
 
 TEST(UsbReal, TransfersThroughUsbfs) {
-    auto handle = open(0x1003);
-    ASSERT_TRUE(handle);
+    auto device = realDevice(0x1003);
+    ASSERT_TRUE(device);
+    std::unique_ptr<UsbDeviceHandle> handle;
+    ASSERT_EQ(UsbError::Success, device->open(handle));
+    ASSERT_EQ(0, handle->claimInterface(0));
     ASSERT_EQ(0, vendor(*handle, 0xD1));
     EXPECT_EQ(UsbError::Pipe, vendor(*handle, 0xD2)); // a request the camera refuses
     unsigned char descriptor[18] = {};                // GET_DESCRIPTOR: the device descriptor
@@ -117,8 +107,11 @@ TEST(UsbReal, TransfersThroughUsbfs) {
     EXPECT_EQ(0x04B4, descriptor[8] | descriptor[9] << 8);
     std::vector<unsigned char> frame(4096, 0xEE);
     int got = -1;
+    auto bulk = [&](int length, unsigned timeout = 1000) {
+        return handle->bulkTransfer(0x82, frame.data(), length, &got, timeout);
+    };
     const auto start = Clock::now();
-    EXPECT_EQ(UsbError::Timeout, handle->bulkTransfer(0x82, frame.data(), 1024, &got, 200));
+    EXPECT_EQ(UsbError::Timeout, bulk(1024, 200)); // not streaming: libusb gives up
     const auto waited = Clock::now() - start;
     EXPECT_GE(waited, std::chrono::milliseconds(190));
     EXPECT_LT(waited, std::chrono::milliseconds(3000));
@@ -128,9 +121,9 @@ TEST(UsbReal, TransfersThroughUsbfs) {
     // info line, padded to 2048 bytes.
     testbed->heron->setPacing(XEVUsbPacing::Fastest);
     testbed->heron->setFrameCounter(0x000ABC);
-    ASSERT_EQ(6, vendor(*handle, 0xD6, 0, {0x00, 0x00, 0x08, 0x08, 0x01, 0x0A}));
+    ASSERT_EQ(6, vendor(*handle, 0xD6, {0x00, 0x00, 0x08, 0x08, 0x01, 0x0A}));
     ASSERT_EQ(0, vendor(*handle, 0xD0));
-    ASSERT_EQ(0, handle->bulkTransfer(0x82, frame.data(), 2048, &got, 1000));
+    ASSERT_EQ(0, bulk(2048));
     EXPECT_EQ(2048, got);
     EXPECT_TRUE(InfoLineValid(reinterpret_cast<const uint16_t*>(frame.data() + 1024)));
     EXPECT_EQ(0xBC, frame[1024 + 28]); // counter low word 0xABC
@@ -139,21 +132,20 @@ TEST(UsbReal, TransfersThroughUsbfs) {
 
     // A camera that swallows a read: libusb gives up at its own time-out.
     testbed->heron->injectBulkErrors(1, UsbError::Timeout);
-    EXPECT_EQ(UsbError::Timeout, handle->bulkTransfer(0x82, frame.data(), 2048, &got, 150));
-    EXPECT_EQ(0, handle->bulkTransfer(0x82, frame.data(), 2048, &got, 1000));
+    EXPECT_EQ(UsbError::Timeout, bulk(2048, 150));
+    EXPECT_EQ(0, bulk(2048));
     testbed->heron->injectBulkErrors(1, UsbError::IO);
-    EXPECT_EQ(UsbError::IO, handle->bulkTransfer(0x82, frame.data(), 2048, &got, 1000));
+    EXPECT_EQ(UsbError::IO, bulk(2048));
     testbed->heron->haltBulkEndpoint();
-    EXPECT_EQ(UsbError::Pipe, handle->bulkTransfer(0x82, frame.data(), 2048, &got, 1000));
+    EXPECT_EQ(UsbError::Pipe, bulk(2048));
     EXPECT_EQ(0, handle->clearHalt(0x82));
     EXPECT_EQ(0, handle->resetDevice());
-    EXPECT_EQ(0, handle->bulkTransfer(0x82, frame.data(), 2048, &got, 1000));
+    EXPECT_EQ(0, bulk(2048));
     vendor(*handle, 0xD1);
 }
 
 namespace {
 
-/// Keeps the frame numbers it receives.
 class NumberRecorder : public XEVObserver {
 public:
     void onNewFrame(const cv::Mat&, const XEVFrameInfo& info) override {
@@ -172,22 +164,20 @@ TEST(UsbReal, ManagerRecognisesOpensAndCapturesThroughLibusb) {
     testbed->kestrel->setPacing(XEVUsbPacing::Fastest);
     XEVManager* manager = XEVManager::getInstance();
     ASSERT_EQ(2u, manager->deviceCount());
-    const XEVDeviceDescriptorUsb* found[2] = {}; // by connector: USB 2.0, USB 3.0
-    unsigned kestrel = 0;
+    const XEVDeviceDescriptorUsb* found[2] = {}; // by link: USB 2.0, USB 3.0
     for (unsigned i = 0; i < 2; ++i) {
         auto* d = dynamic_cast<const XEVDeviceDescriptorUsb*>(manager->getDeviceDescriptor(i));
         ASSERT_TRUE(d);
         found[d->connectorType() == USB3] = d;
-        kestrel = d->connectorType() == USB3 ? i : kestrel;
     }
     ASSERT_TRUE(found[0] && found[1]);
     EXPECT_EQ(XEVCatalog::Heron, found[0]->modelId());
-    EXPECT_EQ(FX2, found[0]->fxType());
     EXPECT_EQ(XEVCatalog::Kestrel, found[1]->modelId());
     EXPECT_EQ(FX3, found[1]->fxType());
     EXPECT_EQ(0x2010Au, found[1]->usbFirmwareVersion());
     EXPECT_EQ(testbed->kestrel->config().serialNumber, found[1]->serialNumber());
-    XEVDevice* device = manager->openDevice(kestrel, 0, 8);
+    // The Kestrel is number 1 when the Heron is listed first.
+    XEVDevice* device = manager->openDevice(found[0] == manager->getDeviceDescriptor(0), 0, 8);
     device->setParamValueOf("Number of Line", 64.0, true);
     NumberRecorder recorder;
     *device << recorder;

@@ -1,5 +1,4 @@
-# The real libusb implementation against an emulated usbfs device: the tests
-# run under umockdev-wrapper, which preloads the usbfs emulation.
+# The real libusb against an emulated usbfs device, under umockdev-wrapper.
 find_package(PkgConfig REQUIRED)
 pkg_check_modules(UMOCKDEV REQUIRED IMPORTED_TARGET umockdev-1.0)
 set(XEV_SUITE_LABEL usb-real)
