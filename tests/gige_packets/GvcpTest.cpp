@@ -11,7 +11,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <sstream>
 #include <thread>
 
 using namespace XEVLibrary;
@@ -40,37 +39,23 @@ CmdHeader readReg() {
     return CmdHeader(Gvcp::CmdReadReg, Gvcp::FlagAckRequired, 4);
 }
 
-/// A discovery acknowledge laid out byte by byte. The texts after the
-/// manufacturer name fill their fields to the last byte, without a zero.
+/// A discovery acknowledge laid out byte by byte. The model name and the
+/// version fill their fields to the last byte, without a zero.
 Bytes discoveryAck() {
     Bytes packet(256, 0);
     put(packet, 0, {0x00, 0x00, 0x00, 0x03, 0x00, 0xf8, 0x12, 0x34}); // status, answer, len, id
-    put(packet, 8, {0x00, 0x01, 0x00, 0x0c});                         // version 1.12
-    put(packet, 12, {0x80, 0x00, 0x00, 0x01});                        // device mode
     put(packet, 18, {0x00, 0x0c, 0x0a, 0x01, 0x02, 0x03});            // MAC
-    put(packet, 24, {0x80, 0x00, 0x00, 0x07});                        // IP config options
-    put(packet, 28, {0x00, 0x00, 0x00, 0x04});                        // IP config current
     put(packet, 44, {192, 168, 10, 42});
     put(packet, 60, {255, 255, 255, 0});
     put(packet, 76, {192, 168, 10, 1});
     putText(packet, 80, "Xev-Sensor-Optical-Works");
     putText(packet, 112, "Kestrel-640-InGaAs-TEC-cooled-01");
     putText(packet, 144, "1.4.2 (2024-01-17) build 0815 rc");
-    putText(packet, 176, "InGaAs 640x512, 15 um pitch, TEC, 14-bit, GigE 2");
-    putText(packet, 224, "SN00012345678901");
     putText(packet, 240, "lab camera no. 7");
     return packet;
 }
 
 } // namespace
-
-TEST(CmdHeader, DecodeReadsOnlyWhatWasReceivedAndDrawsNoId) {
-    CmdHeader::lastReqId = 0x0500;
-    const uint8_t received[3] = {0x42, 0x11, 0x00};
-    EXPECT_EQ(bytesOf(CmdHeader::Decode(received, sizeof received).Bytes()),
-              (Bytes{0x42, 0x11, 0, 0, 0, 0, 0, 0}));
-    EXPECT_EQ(CmdHeader::lastReqId.load(), 0x0500);
-}
 
 TEST(CmdHeader, RequestIdsStartAtOneWrapToZeroAndRenewFromTheSharedCounter) {
     CmdHeader::lastReqId = 0;
@@ -110,17 +95,15 @@ TEST(WriteMemCmd, FifteenByteTextByteForByte) {
                       'H',  'e',  'l',  'l',  'o',  ',',  ' ',  'c',  'a', 'm',
                       'e',  'r',  'a',  '!',  '!',  0,    0,    0,    0,   0};
     EXPECT_EQ(bytesOf(command), expected);
-    EXPECT_EQ(command.Address(), 0x12345678u);
     EXPECT_EQ(command.Renew(), 0x0402);
     expected[7] = 0x02;
     EXPECT_EQ(bytesOf(command), expected);
-    EXPECT_EQ(command.Id(), 0x0402);
 }
 
 TEST(WriteMemCmd, TextIsPaddedWithAtLeastOneZeroToAMultipleOfFour) {
     struct {
         size_t text, length, datagram; // length: address and data
-    } cases[] = {{0, 8, 16}, {3, 12, 20}, {4, 12, 20}, {12, 20, 28}, {15, 24, 32}, {536, 544, 552}};
+    } cases[] = {{0, 8, 16}, {3, 12, 20}, {4, 12, 20}, {536, 544, 552}};
     for (const auto& c : cases) {
         const WriteMemCmd command(0x00010000, std::string(c.text, 'a'));
         EXPECT_EQ(command.Size(), c.datagram) << c.text << " bytes";
@@ -143,16 +126,10 @@ TEST(ForceIpCmd, LayoutByteForByte) {
     put(expected, 44, {255, 255, 255, 0});                              // mask
     put(expected, 60, {192, 168, 1, 1});                                // gateway
     EXPECT_EQ(bytesOf(command.Bytes()), expected);
-    EXPECT_EQ(command.Id(), 0x0100);
-    EXPECT_EQ(command.StaticIp(), 0xc0a8010au);
-    EXPECT_EQ(command.StaticSubnetMask(), 0xffffff00u);
-    EXPECT_EQ(command.StaticDefaultGateway(), 0xc0a80101u);
 }
 
 TEST(ForceIpCmd, MacPairsInEitherCaseWithSeparatorsOfAnyKind) {
     const std::tuple<const char*, uint16_t, uint32_t> cases[] = {
-        {"00:0c:0a:01:02:03", 0x000c, 0x0a010203},
-        {"00-0C-0A-01-02-03", 0x000c, 0x0a010203},
         {"00x0c.0A 01/02:03", 0x000c, 0x0a010203},
         {"fe:dc:ba:98:76:54", 0xfedc, 0xba987654},
         {"FE-DC-BA-98-76-54", 0xfedc, 0xba987654}};
@@ -187,20 +164,7 @@ TEST(ForceIpCmd, InvalidTextsRaiseAndDrawNoId) {
     }
 }
 
-TEST(AckHeader, DecodesBigEndianAndZeroFills) {
-    const Bytes bytes = {0x80, 0x06, 0x00, 0x81, 0x00, 0x04, 0xbe, 0xef, 0x11};
-    const AckHeader ack(bytes.data(), bytes.size()), runt(bytes.data(), 5);
-    EXPECT_TRUE(ack.Complete());
-    EXPECT_EQ(ack.Status(), Gvcp::StatusAccessDenied);
-    EXPECT_EQ(ack.Answer(), Gvcp::AckReadReg);
-    EXPECT_EQ(ack.Length(), 4);
-    EXPECT_EQ(ack.Id(), 0xbeef);
-    EXPECT_FALSE(runt.Complete());
-    EXPECT_EQ(runt.ReceivedLength(), 5u);
-    EXPECT_EQ(runt.Length() + runt.Id(), 0);
-}
-
-TEST(DeviceInfo, DecodesEveryFieldInHostOrderAndDumpsIt) {
+TEST(DeviceInfo, DecodesEveryFieldInHostOrder) {
     const Bytes packet = discoveryAck();
     const DeviceInfo info(packet.data(), packet.size());
     EXPECT_EQ(info.ReceivedLength(), 256u);
@@ -209,29 +173,9 @@ TEST(DeviceInfo, DecodesEveryFieldInHostOrderAndDumpsIt) {
     EXPECT_EQ(info.CurrentIp(), 0xc0a80a2au);
     EXPECT_EQ(info.CurrentSubnetMask(), 0xffffff00u);
     EXPECT_EQ(info.DefaultGateway(), 0xc0a80a01u);
-    // Numbers in hexadecimal, addresses dotted; the full text fields show
-    // nothing of their neighbour's first byte.
-    std::ostringstream dump, first, all;
-    info.Dump(dump);
-    EXPECT_EQ(dump.str(), "<-- ack_id:\t1234\n<-- status:\t0\n<-- answer:\t3\n<-- length:\tf8\n"
-                          "<-- spec_version:\t\t\t1.12\n<-- device_mode:\t\t\t80000001\n"
-                          "<-- MACAddress:\t\t\t00:0c:0a:01:02:03\n"
-                          "<-- IPConfigOptions:\t\t\t80000007\n<-- IPConfigCurrent:\t\t\t4\n"
-                          "<-- CurrentIP:\t\t\t\t192.168.10.42\n"
-                          "<-- CurrentSubnetMask:\t\t\t255.255.255.0\n"
-                          "<-- DefautlGateway:\t\t\t192.168.10.1\n"
-                          "<-- ManufacturerName:\t\t\tXev-Sensor-Optical-Works\n"
-                          "<-- ModelName:\t\t\t\tKestrel-640-InGaAs-TEC-cooled-01\n"
-                          "<-- DeviceVersion:\t\t\t1.4.2 (2024-01-17) build 0815 rc\n"
-                          "<-- ManufacturerSpecificInformation:\t"
-                          "InGaAs 640x512, 15 um pitch, TEC, 14-bit, GigE 2\n"
-                          "<-- SerialNumber:\t\t\tSN00012345678901\n"
-                          "<-- UserDefinedName:\t\t\tlab camera no. 7\n");
-    info.DumpRaw(first, 8);
-    EXPECT_EQ(first.str(), "00 00 00 03 00 f8 12 34\n");
-    info.DumpRaw(all, 100000); // at most the 256 bytes of the record
-    EXPECT_EQ(all.str().size(), 256u * 3);
-    EXPECT_EQ(all.str().substr(all.str().size() - 6), "20 37\n"); // " 7", ending the name
+    // A text that fills its field shows nothing of its neighbour's first byte.
+    EXPECT_EQ(info.ModelName(), "Kestrel-640-InGaAs-TEC-cooled-01");
+    EXPECT_EQ(info.UserDefinedName(), "lab camera no. 7");
 }
 
 TEST(DeviceInfo, BytesThatDidNotArriveReadAsZero) {
@@ -243,47 +187,13 @@ TEST(DeviceInfo, BytesThatDidNotArriveReadAsZero) {
     EXPECT_EQ(info.CurrentIp(), 0xc0a80a2au);
     EXPECT_EQ(info.ManufacturerName(), "Xev-Sensor");
     EXPECT_EQ(info.ModelName(), "");
-    // A record reused for a shorter datagram, or received into in place,
-    // keeps nothing of the earlier one.
-    DeviceInfo reused(full.data(), full.size()), inPlace(full.data(), full.size());
-    reused.Assign(received.data(), 4);
-    EXPECT_EQ(reused.Answer(), 0x0003);
-    EXPECT_EQ(reused.DataBytes(), 0);
+    // A record received into in place keeps nothing of the earlier datagram.
+    DeviceInfo inPlace(full.data(), full.size());
     std::memcpy(inPlace.ReceiveBuffer(), full.data(), 50);
     inPlace.SetReceivedLength(50);
     EXPECT_EQ(inPlace.ReceivedLength(), 50u);
     EXPECT_EQ(inPlace.CurrentIp(), 0xc0a80a2au);
     EXPECT_EQ(inPlace.CurrentSubnetMask(), 0u);
-}
-
-TEST(DeviceInfo, LocalFieldsSurviveNewDatagramsAndCopies) {
-    DeviceInfo info;
-    EXPECT_TRUE(info.IsXevCamera());
-    EXPECT_TRUE(info.IsReachable());
-    info.SetIfIndex(3);
-    info.SetLocalIp(0xc0a80a05);
-    info.SetNotXevCamera();
-    info.SetNotReachable();
-    const Bytes packet = discoveryAck();
-    info.Assign(packet.data(), packet.size());
-    const DeviceInfo copy(info);
-    EXPECT_EQ(bytesOf(copy.Raw()), packet);
-    EXPECT_EQ(copy.IfIndex(), 3u);
-    EXPECT_EQ(copy.LocalIp(), 0xc0a80a05u);
-    EXPECT_FALSE(copy.IsXevCamera());
-    EXPECT_FALSE(copy.IsReachable());
-}
-
-TEST(DeviceInfo, AddressUpdatesAreWrittenBigEndian) {
-    Bytes expected = discoveryAck();
-    DeviceInfo info(expected.data(), expected.size());
-    info.UpdateCurrentIp(0x0a000102);
-    info.UpdateCurrentSubnetMask(0xffff0000);
-    info.UpdateDefaultGateway(0x0a000001);
-    put(expected, 44, {10, 0, 1, 2});
-    put(expected, 60, {255, 255, 0, 0});
-    put(expected, 76, {10, 0, 0, 1});
-    EXPECT_EQ(bytesOf(info.Raw()), expected);
 }
 
 TEST(DeviceInfo, MakerCameraNeedsTheExactName) {

@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <sstream>
 #include <tuple>
 
 using namespace XEVLibrary;
@@ -21,16 +20,12 @@ TEST(PacketHeader, DecodesStandardHeaderAndZeroFillsARunt) {
     EXPECT_FALSE(runt.Complete());
     EXPECT_EQ(runt.BlockId(), 0x1234);
     EXPECT_EQ(runt.PacketId(), 0xab0000u);
-    EXPECT_EQ(PacketHeader(datagram.data(), 0).Format(), 0);
-    EXPECT_FALSE(PacketHeader().Complete());
-    EXPECT_FALSE(PacketHeaderExtension().Complete());
 }
 
 TEST(PacketHeader, FormatIsTheLowNibbleAndTheTopBitFlagsExtendedIds) {
     // Byte 4 of the header, then the EI flag and the format (1 leader, 2 trailer, 3 payload).
     const std::tuple<uint8_t, bool, uint8_t> cases[] = {
-        {0x01, false, 1}, {0x82, true, 2},  {0x03, false, 3}, {0x73, false, 3},
-        {0x00, false, 0}, {0x8f, true, 15}, {0xf0, true, 0}};
+        {0x01, false, 1}, {0x82, true, 2}, {0x73, false, 3}, {0x8f, true, 15}, {0xf0, true, 0}};
     for (const auto& [byte4, extended, format] : cases) {
         const uint8_t datagram[PacketHeaderExtension::Size] = {0, 0, 0, 0, byte4};
         const PacketHeader header(datagram, PacketHeader::Size);
@@ -40,18 +35,6 @@ TEST(PacketHeader, FormatIsTheLowNibbleAndTheTopBitFlagsExtendedIds) {
         EXPECT_EQ(extension.ExtendedId(), extended) << int(byte4);
         EXPECT_EQ(extension.Format(), format) << int(byte4);
     }
-}
-
-TEST(PacketHeader, DumpLeavesOutTheShortIdsOfAnExtendedHeader) {
-    Bytes datagram = {0x00, 0x00, 0x00, 0x2a, 0x03, 0x00, 0x01, 0x10};
-    std::ostringstream out, extended;
-    PacketHeader(datagram.data(), datagram.size()).Dump(out);
-    EXPECT_NE(out.str().find("--> blockId:\t2a\n--> PacketId:\t110\n"), std::string::npos);
-    out << 10; // the caller's stream stays decimal
-    EXPECT_EQ(out.str().substr(out.str().size() - 3), "\n10");
-    datagram[4] = 0x81;
-    PacketHeader(datagram.data(), datagram.size()).Dump(extended);
-    EXPECT_EQ(extended.str().find("blockId"), std::string::npos) << extended.str();
 }
 
 TEST(PacketHeaderExtension, Decodes64BitBlockAnd32BitPacketIds) {
@@ -105,11 +88,8 @@ TEST(ImageLeader, TruncatedLeaderIsIncompleteAndReadsZero) {
     const Bytes datagram = leader(false);
     const ImageLeader truncated(datagram.data(), datagram.size() - 5);
     EXPECT_FALSE(truncated.Complete());
-    EXPECT_EQ(truncated.PixelFormat(), 0x01100025u);
     EXPECT_EQ(truncated.Width(), 0x0200u); // the last width byte did not arrive
     EXPECT_EQ(truncated.Height(), 0u);
-    EXPECT_FALSE(ImageLeader(datagram.data(), 5).Complete());
-    EXPECT_EQ(ImageLeader(datagram.data(), 5).PayloadType(), 0);
     // The EI flag counts only when byte 4 arrived.
     const Bytes extended = leader(true);
     EXPECT_EQ(ImageLeader(extended.data(), 4).DataOffset(), 8u);

@@ -4,7 +4,6 @@
 #include "XEVNumericParam.h"
 
 #include <cstdio>
-#include <cstring>
 #include <fstream>
 
 using namespace XEVLibrary;
@@ -31,14 +30,8 @@ XEVDeviceDescriptorUsb descriptor(ConnectorType type, const char* id, unsigned s
     XEVDeviceDescriptorUsb descriptor(type, number);
     descriptor.setModelId(id);
     descriptor.setSerialNumber(serial);
-    descriptor.setFlags(XEVCatalog::FLAG_INFO_LINE);
     return descriptor;
 }
-
-struct WideConfiguration : XEVModelConfiguration {
-    WideConfiguration() : XEVModelConfiguration(USB3, "Wide", 1, 2) {}
-    uint32_t Width() const override { return 70000; }
-};
 
 } // namespace
 
@@ -64,46 +57,32 @@ TEST(Catalog, ManualOfEveryModel) {
         << "\n  produced: " << (i < lines.size() ? lines[i] : "<end of text>");
 }
 
-// What the manual does not show: sensor size and default registry. Byte 0: mode (Rolling
-// = 1); 1: clock (25 MHz = 8, 12.5 MHz = 0x0C, 50 MHz = 0, 40 MHz = 0x0B, Lapwing 40 MHz = 8);
-// 2: gain 1.00 / 0.25 = 4 (Kestrel: analog gain 2 at bit 6); 4: exposure (Curlew 20 ms =
-// (20000 - 100) / 100 = 0xC7, Lapwing 2 ms = 36 + 1, elsewhere "Low exposure time" 0.2 = 0);
-// 7, 9: first column, line / 4; 8, 10: column, line counts / 8; 11: Kestrel trigger delays
-// 0 us = (0 + 1280) / 10; 12: histogram threshold 0.1% = 1; 15: TEC, Ibis 25 degrees =
-// (25 + 5) / 5 at bit 4, Kestrel 15 degrees = index 30 spread to 0x72.
+// Sizes and default registries, one row per builder. Byte 0: mode (Rolling = 1); 1: clock
+// (25 MHz = 8, 12.5 MHz = 0x0C, 50 MHz = 0, 40 MHz = 0x0B, Lapwing 40 MHz = 8); 2: gain 1.00 /
+// 0.25 = 4 (Kestrel: analog gain 2 at bit 6); 4: exposure (Curlew 20 ms = (20000 - 100) / 100
+// = 0xC7, Lapwing 2 ms = 36 + 1, else 0.2 = 0); 7, 9: first column, line / 4; 8, 10: counts / 8;
+// 11: Kestrel delays 0 us = (0 + 1280) / 10; 12: histogram 0.1% = 1; 15: TEC, Ibis 25 degrees
+// = (25 + 5) / 5 at bit 4, Kestrel 15 degrees = index 30 spread to 0x72.
 TEST(Catalog, SizesAndDefaultRegistries) {
-    const char* const models[] = {
-        "320x256 00 00 04 00 00 00 00 00 28 00 20 00 01 00 00 00",   // Auklet
-        "768x576 00 08 04 00 00 00 00 00 60 00 48 00 01 00 00 00",   // Bittern
-        "768x576 00 08 04 00 00 00 00 00 60 00 48 00 01 00 00 00",   // Fulmar
-        "640x512 00 08 04 00 00 00 00 00 50 00 40 00 01 00 00 00",   // Heron USB 2.0
-        "640x512 00 08 04 00 00 00 00 00 50 00 40 00 01 00 00 60",   // Ibis USB 2.0
-        "320x256 00 0C 04 00 00 00 00 00 28 00 20 00 01 00 00 00",   // Jacana USB 2.0
-        "640x480 01 08 00 00 25 00 00 01 50 01 3C 00 00 00 00 00",   // Lapwing USB 2.0
-        "1280x720 00 00 04 00 00 00 00 00 A0 00 5A 00 01 00 00 00",  // Dunlin
-        "1280x1024 01 0B 04 00 C7 00 00 00 A0 00 80 00 01 00 00 00", // Curlew: 40 MHz, 20 ms
-        "1280x1024 00 00 04 00 00 00 00 00 A0 00 80 00 01 00 00 00", // Gannet_HD
-        "640x512 00 00 04 00 00 00 00 00 50 00 40 00 01 00 00 00",   // Gannet_BIN
-        "640x480 00 00 04 00 00 00 00 00 50 00 3C 00 01 00 00 00",   // Gannet_ZOOM
-        "640x512 00 08 04 00 00 00 00 00 50 00 40 00 01 00 00 00",   // Heron USB 3.0
-        "640x512 00 08 04 00 00 00 00 00 50 00 40 00 01 00 00 60",   // Ibis USB 3.0
-        "648x488 00 08 00 00 25 00 00 01 50 01 3C 00 00 00 00 00",   // Lapwing: snapshot
-        "1288x1032 00 08 00 00 25 00 00 01 A0 01 80 00 00 00 00 00", // Merlin
-        "640x512 00 00 80 00 00 00 00 00 50 00 40 80 00 00 00 72",   // Kestrel
-        "320x256 00 08 04 00 00 00 00 00 28 00 20 00 01 00 00 00",   // Egret
-        "1280x1024 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00", // CurlewcGigE
-        "1280x1024 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00", // CurlewGigE
-        "768x576 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00",   // FulmarGigE
-        "640x512 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00",   // HeronGigE
-        "640x512 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00",   // HeronGigE-SPOT
-        "320x256 00 0C 04 00 00 00 00 00 28 00 20 00 01 00 00 00",   // Jacana USB 3.0
-        "640x512 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00",   // KestrelGigE
+    const std::pair<unsigned, const char*> models[] = {
+        {0, "320x256 00 00 04 00 00 00 00 00 28 00 20 00 01 00 00 00"},    // Auklet
+        {1, "768x576 00 08 04 00 00 00 00 00 60 00 48 00 01 00 00 00"},    // Bittern
+        {3, "640x512 00 08 04 00 00 00 00 00 50 00 40 00 01 00 00 00"},    // Heron USB 2.0
+        {5, "320x256 00 0C 04 00 00 00 00 00 28 00 20 00 01 00 00 00"},    // Jacana USB 2.0
+        {6, "640x480 01 08 00 00 25 00 00 01 50 01 3C 00 00 00 00 00"},    // Lapwing USB 2.0
+        {7, "1280x720 00 00 04 00 00 00 00 00 A0 00 5A 00 01 00 00 00"},   // Dunlin
+        {8, "1280x1024 01 0B 04 00 C7 00 00 00 A0 00 80 00 01 00 00 00"},  // Curlew
+        {13, "640x512 00 08 04 00 00 00 00 00 50 00 40 00 01 00 00 60"},   // Ibis USB 3.0
+        {14, "648x488 00 08 00 00 25 00 00 01 50 01 3C 00 00 00 00 00"},   // Lapwing: snapshot
+        {15, "1288x1032 00 08 00 00 25 00 00 01 A0 01 80 00 00 00 00 00"}, // Merlin
+        {16, "640x512 00 00 80 00 00 00 00 00 50 00 40 80 00 00 00 72"},   // Kestrel
+        {18, "1280x1024 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00"}, // CurlewcGigE
     };
     ASSERT_EQ(25u, XEVCatalog::getInstance()->modelCount());
-    for (unsigned i = 0; i < 25; ++i)
-        EXPECT_EQ(models[i], std::to_string(model(i).width()) + "x" +
-                                 std::to_string(model(i).height()) + " " +
-                                 hex(model(i).defaultRegistry()))
+    for (const auto& [i, expected] : models)
+        EXPECT_EQ(expected, std::to_string(model(i).width()) + "x" +
+                                std::to_string(model(i).height()) + " " +
+                                hex(model(i).defaultRegistry()))
             << model(i).modelId();
     // Kestrel's gated delays share byte 11 and have no default of their own.
     const uint8_t* kestrel = model(16).defaultRegistry();
@@ -111,39 +90,23 @@ TEST(Catalog, SizesAndDefaultRegistries) {
     EXPECT_EQ("0.00us", catalogParam(16, "Trigger Delay Output Gated").strValue(kestrel));
 }
 
-// Microseconds per sensor line for each clock class (index of getRefTLine), one
-// row per line-time set; Kestrel's are its own, GigE models have none.
+// Microseconds per sensor line for each clock class (index of getRefTLine); Kestrel's are
+// its own. The sets of Heron, Ibis, Dunlin, Lapwing, Merlin and Jacana
+// on USB 3.0 are pinned by FramePeriod.RegistersAndLimitsWorkedOutByHand (usb_device).
 TEST(Catalog, LineTimes) {
     const std::pair<unsigned, std::vector<double>> cases[] = {
         {0, {37.84, 31.0212, 27.75, 25.04, 21.4209, 19.75, 18.64, 10.71045, 9.875}},
         {1, {69.84, 54.0622, 46.15, 39.12, 31.0212, 26.95, 23.76, 15.5106, 13.475}},
         {3, {74.88, 56.162246, 46.8, 37.44, 28.080281, 23.4, 18.72, 14.0401405, 11.7}},
         {5, {30, 22.5009, 18.75, 15, 11.250113, 9.375, 7.5, 5.6250565, 4.6875}},
-        {6, {72, 54.00216, 45, 36, 27.00027, 22.5, 18, 13.500135, 11.25}},
-        {7, {108.08, 81.783271, 68.65, 56.56, 43.141726, 36.45, 30.8, 23.820953, 20.35}},
         {8, {104.64, 78.483139, 65.4, 52.32, 39.240392, 32.7, 26.16, 19.620196, 16.35}},
         {9, {107.84, 81.783271, 68.9, 56.64, 43.381735, 36.9, 31.04, 24.180967, 19.15}},
         {10, {56.64, 43.381735, 36.9, 31.04, 24.180967, 20.9, 18.24, 14.580583, 11.15}},
-        {12, {58.8, 44.101764, 36.75, 29.4, 22.050221, 18.375, 14.7, 11.02511, 9.1875}},
-        {13, {58.8, 44.101764, 36.75, 29.4, 22.050221, 18.375, 14.7, 11.026103, 9.1875}},
-        {15, {108, 81.00324, 67.5, 54, 40.500405, 33.75, 27, 20.250203, 16.875}},
         {16, {35.0 / 12, 23.0 / 12, 3.35, 3.35, 3.35, 3.35, 3.35, 3.35, 3.35}},
-        {23, {30, 22.5009, 18.75, 15, 11.250113, 9.375, 7.5, 11.02511, 9.1875}},
-        {24, {0, 0, 0, 0, 0, 0, 0, 0, 0}},
     };
     for (const auto& [index, times] : cases)
         EXPECT_EQ(times, std::vector<double>(model(index).lineTime(), model(index).lineTime() + 9))
             << index;
-    // Every clock a model offers has a line time.
-    for (unsigned m = 0; m < XEVCatalog::getInstance()->modelCount(); ++m) {
-        const XEVParam* clock = model(m).getParam("Pixel Clock");
-        for (const std::string& text : clock ? walk(*clock) : Texts()) {
-            const double mhz = clock->isInert() ? clock->value(model(m).defaultRegistry())
-                                                : clock->strValueToValue(text);
-            EXPECT_GT(model(m).lineTime()[XEVCatalog::getRefTLine(mhz)], 0.0)
-                << model(m).modelId() << " " << text;
-        }
-    }
 }
 
 // The register of each clock, its reference clock and its line-time index.
@@ -169,11 +132,9 @@ TEST(Catalog, PixelClocks) {
 TEST(Catalog, SelectionAndReferenceIds) {
     XEVCatalog* catalog = XEVCatalog::getInstance();
     const std::tuple<ConnectorType, const char*, unsigned> selections[] = {
-        {USB3, "Kestrel", 16},
-        {USB3, "Heron", 12},
-        {USB2, "Heron", 3},
-        {USB3, "Jacana", 23},
-        {GIGE, "HeronGigE-SPOT", 22}};
+        {USB3, "Kestrel", 16}, {USB3, "Heron", 12},          {USB2, "Heron", 3},
+        {USB3, "Jacana", 23},  {GIGE, "HeronGigE-SPOT", 22},
+    };
     for (const auto& [type, id, index] : selections)
         EXPECT_EQ(&model(index), catalog->selectModelConfiguration(descriptor(type, id))) << id;
     EXPECT_TRUE(catalog->isModelId("Jacana"));
@@ -186,7 +147,6 @@ TEST(Catalog, SelectionAndReferenceIds) {
     };
     for (const auto& [refId, id] : refIds)
         EXPECT_EQ(id, catalog->refIdToModelId(refId)) << refId;
-    EXPECT_EQ(1u, XEVCatalog::FLAG_INFO_LINE);
 }
 
 TEST(Catalog, RefusalMessages) {
@@ -212,21 +172,9 @@ TEST(Catalog, RefusalMessages) {
 
 TEST(Catalog, BuildersAndRecreation) {
     EXPECT_EQ(nullptr, getModeParam(static_cast<XEVCatalog::ModeType>(4)));
-    std::unique_ptr<XEVEnumParam> mode(getModeParam(XEVCatalog::MODE_HD_BIN_ZOOM));
-    EXPECT_EQ((Texts{"BIN", "HD", "ZOOM"}), walk(*mode));
-    XEVCatalog* first = XEVCatalog::getInstance();
-    EXPECT_EQ(first, XEVCatalog::getInstance());
+    EXPECT_EQ(XEVCatalog::getInstance(), XEVCatalog::getInstance());
     XEVCatalog::destroyInstance();
     EXPECT_EQ(25u, XEVCatalog::getInstance()->modelCount());
-    EXPECT_EQ("00 00 04 00 00 00 00 00 28 00 20 00 01 00 00 00", hex(model(0).defaultRegistry()));
-}
-
-TEST(ModelConfiguration, UnknownConnectorAndSizeCutToSixteenBits) {
-    XEVModelConfiguration odd(static_cast<ConnectorType>(7), "Odd", 10, 20);
-    EXPECT_NE(std::string::npos, odd.manual().find("\nConnector      UNKNOWN_CONNECTOR_TYPE\n"));
-    WideConfiguration wide;
-    EXPECT_EQ(4464, wide.width());
-    EXPECT_EQ(2, wide.height());
 }
 
 TEST(ModelConfiguration, DuplicateNameKeepsFirstParameter) {
@@ -236,40 +184,12 @@ TEST(ModelConfiguration, DuplicateNameKeepsFirstParameter) {
     EXPECT_EQ("CriticalError : For Model(Model), param(Gain) already exists.",
               messageOf([&] { config.addParam(&other); }));
     EXPECT_EQ(&gain, config.getParam("Gain"));
-    EXPECT_EQ(1u, config.paramCount());
     EXPECT_EQ(nullptr, config.getParam("gain"));
 }
 
-TEST(ModelConfiguration, CopiesShareParametersAndCopyTables) {
-    XEVModelConfiguration config(USB3, "Model", 640, 512);
-    XEVNumericParam a("A", 0, 0, 8, 1, 0), b("B", 1, 0, 8, 1, 0);
-    config.addParam(&b);
-    config.addParam(&a);
-    const double times[9] = {1, 2, 3, 4, 5, 6, 7, 8, 9};
-    const uint8_t registry[16] = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16};
-    EXPECT_EQ(std::vector<double>(9, 0.0),
-              std::vector<double>(config.lineTime(), config.lineTime() + 9));
-    config.setLineTime(times);
-    config.setDefaultRegistry(registry);
-    const XEVModelConfiguration copy(config);
-    EXPECT_EQ("Model 640x512", copy.modelId() + " " + std::to_string(copy.width()) + "x" +
-                                   std::to_string(copy.height()));
-    EXPECT_EQ(USB3, copy.connectorType());
-    EXPECT_EQ((std::vector<XEVParam*>{&b, &a}), std::vector<XEVParam*>(copy.begin(), copy.end()));
-    EXPECT_EQ(&a, copy.getParam("A"));
-    EXPECT_EQ(0, std::memcmp(times, copy.lineTime(), sizeof times));
-    EXPECT_EQ(0, std::memcmp(registry, copy.defaultRegistry(), sizeof registry));
-    EXPECT_NE(config.defaultRegistry(), copy.defaultRegistry());
-}
-
-// Stopping before a refused serial number: GigeDescriptor.EqualityStopsBeforeTheSerialNumber...
-TEST(DeviceDescriptor, EqualityComparesNumberModelAndSerial) {
+// Connector, number and model: GigeDescriptor.EqualityStopsBeforeTheSerialNumberAtTheFirst...
+TEST(DeviceDescriptor, EqualityComparesSerialNumbers) {
     const XEVDeviceDescriptorUsb a = descriptor(USB3, "Kestrel", 5, 1);
     EXPECT_TRUE(a == descriptor(USB3, "Kestrel", 5, 1));
-    EXPECT_FALSE(a == descriptor(USB3, "Kestrel", 6, 1));
-    EXPECT_FALSE(a == descriptor(USB3, "Kestrel", 5, 2));
-    EXPECT_FALSE(a == descriptor(USB3, "Merlin", 5, 1));
-    EXPECT_TRUE(a != descriptor(USB2, "Kestrel", 5, 1));
-    EXPECT_TRUE(a.hasFlag(XEVCatalog::FLAG_INFO_LINE));
-    EXPECT_FALSE(a.hasFlag(2));
+    EXPECT_TRUE(a != descriptor(USB3, "Kestrel", 6, 1));
 }

@@ -38,14 +38,6 @@ inline Texts walk(const XEVLibrary::XEVParam& param) {
     return texts;
 }
 
-/// The walk of @p param after @p steps steps.
-inline XEVLibrary::XEVParam::ValueIterator advanced(const XEVLibrary::XEVParam& param, int steps) {
-    XEVLibrary::XEVParam::ValueIterator it = param.begin();
-    while (steps-- > 0)
-        ++it;
-    return it;
-}
-
 inline std::string manualOf(const XEVLibrary::XEVParam& param, int indent) {
     std::ostringstream os;
     param.manual(os, indent);

@@ -37,16 +37,6 @@ private:
     std::string m_path;
 };
 
-/// A 16-bit frame from a list of rows.
-inline cv::Mat words(std::initializer_list<std::initializer_list<int>> rows) {
-    cv::Mat m(int(rows.size()), int(rows.begin()->size()), CV_16UC1);
-    int i = 0;
-    for (const auto& row : rows)
-        for (int v : row)
-            m.at<uint16_t>(i++) = uint16_t(v);
-    return m;
-}
-
 /// A 16-bit (or, of @p type CV_8UC1, 8-bit) frame of values drawn in low..high.
 inline cv::Mat randomWords(int rows, int cols, int low, int high, uint32_t seed,
                            int type = CV_16UC1) {
@@ -95,8 +85,7 @@ inline XEVLibrary::XEVFrameInfo origin(uint32_t offsetX, uint32_t offsetY) {
 }
 
 /// The documented stretch of a level: rint(clamp((p - low) / (high - low) * 255,
-/// 0, 255)) in double precision, or in single precision with integer bounds
-/// (the window gain controls).
+/// 0, 255)) in double precision, or in single precision (window gain controls).
 inline uint8_t stretchOf(double p, double low, double high) {
     return uint8_t(std::rint(std::min(255.0, std::max(0.0, (p - low) / (high - low) * 255.0))));
 }

@@ -62,15 +62,12 @@ bool listed(const XEVModelConfiguration& configuration, const XEVParam* param) {
 
 } // namespace
 
+// The full text of a USB 3.0 camera: UsbDeviceTest.ManagerRefusesACameraHeldByAnotherProgram.
 TEST(UsbDescriptor, Text) {
-    XEVDeviceDescriptorUsb d = descriptor(USB3, "Kestrel", FX3);
+    XEVDeviceDescriptorUsb d = descriptor(USB3, "Kestrel", FX2);
     d.setSerialNumber(0xABCDEF);
     d.setUsbFirmwareVersion(0x010203);
-    EXPECT_EQ(
-        "USB 3.0 (0) -- [Model:Kestrel] [FWVer:3.5] [SerNum:abcdef] [FX3; USB3; USB FW: 1.2.3]",
-        d.toString());
     d.setBcdUSB(0x0210);
-    d.setFxType(FX2);
     EXPECT_EQ(
         "USB 3.0 (0) -- [Model:Kestrel] [FWVer:3.5] [SerNum:abcdef] [FX2; USB2; USB FW: 1.2.3]",
         d.toString());
@@ -78,55 +75,19 @@ TEST(UsbDescriptor, Text) {
     d.setSerialNumber(0);
     d.setFirmwareVersion(0);
     EXPECT_EQ("USB 3.0 (0) -- [Model:Kestrel]", d.toString());
-    EXPECT_EQ("USB 2.0 (255) -- [Model:Unknown]", XEVDeviceDescriptorUsb().toString());
 }
 
-// Connector kind, number, model id, serial number and flags, in that order;
-// firmware and capacity play no part.
-TEST(UsbDescriptor, Ordering) {
-    using D = XEVDeviceDescriptorUsb;
-    const D a = descriptor(USB2, "Heron", FX2);
-    D same = a;
-    same.setFirmwareVersion(0x0001);
-    same.setCapacity(0x8400);
-    EXPECT_FALSE(a < same);
-    EXPECT_FALSE(same < a);
-    using Change = void (*)(D&);
-    for (Change change :
-         {Change([](D& d) { d = D(USB3, 0); }), Change([](D& d) { d.setNumber(1); }),
-          Change([](D& d) { d.setModelId("Ibis"); }), Change([](D& d) { d.setSerialNumber(1); }),
-          Change([](D& d) { d.setFlags(1); })}) {
-        D bigger = a;
-        change(bigger);
-        EXPECT_TRUE(a < bigger);
-        EXPECT_FALSE(bigger < a);
-    }
-    D first = a, second = a;
-    first.setModelId("Zzz");
-    second.setNumber(1);
-    EXPECT_TRUE(first < second);
-}
-
-// A field stops at its first non-digit; ten characters suffice; blanks and
-// signs are allowed. Too short for a field, or a field without digits: the
-// exceptions of the standard conversions.
+// Three-digit fields at fixed places; ten characters suffice. Too short for a
+// field, or a field without digits: the exceptions of the standard conversions.
 TEST(UsbDescriptor, FormatUsbFwToInt) {
-    const std::pair<const char*, uint32_t> good[] = {{"v002.001.010", 0x2010A},
-                                                     {"v001.002.003", 0x010203},
-                                                     {"v12.x034.56", 0x0C2238},
-                                                     {"v001.002.0", 0x010200},
-                                                     {"v  0+255 1xx", 0x00FF01}};
+    const std::pair<const char*, uint32_t> good[] = {{"v12.x034.56", 0x0C2238},
+                                                     {"v001.002.0", 0x010200}};
     for (const auto& g : good)
         EXPECT_EQ(g.second, FormatUsbFwToInt(g.first)) << g.first;
     const std::pair<const char*, const char*> bad[] = {{"v001.002", "basic_string::substr"},
-                                                       {"", "basic_string::substr"},
-                                                       {"v001.002.", "stoi"},
-                                                       {"vabc.002.003", "stoi"},
-                                                       {"v001.xyz.003", "stoi"}};
+                                                       {"v001.002.", "stoi"}};
     for (const auto& b : bad)
-        EXPECT_EQ(b.second, XEVTest::messageOf([&] {
-                                FormatUsbFwToInt(b.first);
-                            }).substr(0, std::string(b.second).size()))
+        EXPECT_EQ(0u, XEVTest::messageOf([&] { FormatUsbFwToInt(b.first); }).rfind(b.second, 0))
             << b.first;
 }
 
@@ -215,8 +176,7 @@ TEST(UsbDescriptorAdapt, KestrelExposureModeAndTrigger) {
         bool fineStep, longExposure, gated, soft;
     } cases[] = {{0x862C, 0x00C4, true, true, true, true},     // 3.4
                  {0x8000, 0x0100, true, false, false, false},  // 4.0
-                 {0x8008, 0x00CA, false, true, false, false},  // "3.10" is below "3.4" as a text,
-                 {0x8020, 0x0280, false, false, true, false},  // and so is "10.0"
+                 {0x8008, 0x00CA, false, true, false, false},  // "3.10" is below "3.4" as a text
                  {0x8004, 0x00C3, false, false, false, true}}; // 3.3
     const std::vector<std::string> plainTriggers = {"Disabled", "Input", "Output"};
     for (const auto& c : cases) {
@@ -245,8 +205,8 @@ TEST(UsbDescriptorAdapt, KestrelExposureModeAndTrigger) {
         // them it becomes a multiple of 100 us.
         uint8_t registry[16] = {};
         EXPECT_NEAR(c.fineStep ? 150.2 : 200.0, exposure->setValue(150.2, registry), 0.21);
-        // The signals reach the parameter: linear ranges, beyond 220 ms only
-        // with the long exposure option; then gated ranges.
+        // The signal reaches the parameter: linear ranges, beyond 220 ms only
+        // with the long exposure option. (Gated ranges: UsbDeviceTest.KestrelCouplingRules.)
         impl.sensorResponseSignal(true);
         const double longest = exposure->setValue(300000.0, registry);
         if (c.longExposure && c.fineStep)
@@ -254,8 +214,6 @@ TEST(UsbDescriptorAdapt, KestrelExposureModeAndTrigger) {
         else
             EXPECT_LE(longest, 220020.0);
         EXPECT_EQ(10.0, exposure->setValue(5.0, registry));
-        impl.modeSignal(true);
-        EXPECT_NEAR(0.3, exposure->setValue(0.26, registry), 1e-9);
         // Once the parameters are gone, the signals reach nobody.
         created.clear();
         impl.modeSignal(false);
@@ -263,32 +221,4 @@ TEST(UsbDescriptorAdapt, KestrelExposureModeAndTrigger) {
         impl.gainSignal(true);
         impl.triggerSignal(true);
     }
-}
-
-// A configuration without the catalog parameters to copy fails; the steps
-// before the failure stay made (a soft-trigger Kestrel's exposure and mode).
-TEST(UsbDescriptorAdapt, MissingCatalogParametersFailWithMapAt) {
-    const struct {
-        const char* model;
-        ConnectorType connector;
-        Capacity capacity;
-        std::size_t made;
-    } cases[] = {{"Jacana", USB3, 0x8000, 0},
-                 {"Heron", USB2, 0x8000, 0},
-                 {"Ibis", USB2, 0x8000, 0},
-                 {"Kestrel", USB3, 0x8004, 2}};
-    for (const auto& c : cases) {
-        XEVModelConfiguration bare(c.connector, c.model, 640, 512);
-        std::vector<std::shared_ptr<XEVParam>> kept;
-        EXPECT_EQ("map::at", XEVTest::messageOf([&] {
-                      descriptor(c.connector, c.model, FX3, c.capacity)
-                          .adaptConfiguration(nullptr, bare, kept);
-                  }))
-            << c.model;
-        EXPECT_EQ(c.made, kept.size()) << c.model;
-        EXPECT_EQ(c.made, bare.paramCount()) << c.model;
-    }
-    // A Kestrel without the soft trigger needs no trigger parameter.
-    XEVModelConfiguration bare(USB3, "Kestrel", 640, 512);
-    EXPECT_EQ(2u, adapt(descriptor(USB3, "Kestrel", FX3, 0x8000), bare).size());
 }

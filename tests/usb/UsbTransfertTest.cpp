@@ -1,6 +1,4 @@
 #include "XEVDeviceDescriptorUsb.h"
-#include "XEVException.h"
-#include "XEVFrameProducer.h"
 #include "XEVUsbCameraEmulator.h"
 #include "usb/UsbSeam.h"
 #include "usb/XEVTransfert.h"
@@ -35,12 +33,6 @@ XEVDeviceDescriptorUsb descriptorOf(const XEVUsbEmulatedCamera& camera) {
             device->info().idProduct == camera.config().productId)
             d.setUsbDevice(device);
     return d;
-}
-
-std::string printed(const std::function<void()>& action) {
-    testing::internal::CaptureStdout();
-    action();
-    return testing::internal::GetCapturedStdout();
 }
 
 class Transfer : public ::testing::Test {
@@ -90,13 +82,11 @@ TEST(InfoLine, FindAndValidate) {
     std::vector<uint16_t> words(64, 0x1234);
     const uint16_t* w = words.data();
     EXPECT_EQ(nullptr, FindInfoLine(w, w + 64));
-    EXPECT_EQ(nullptr, FindInfoLine(w, w));
     std::copy(InfoLineHeader + 1, InfoLineHeader + 8, words.begin() + 21); // word 0 is not checked
     EXPECT_EQ(w + 20, FindInfoLine(w, w + 64));
     EXPECT_EQ(w + 20, FindInfoLine(w + 20, w + 28));
     EXPECT_EQ(nullptr, FindInfoLine(w + 20, w + 27)); // header cut by the end
     EXPECT_EQ(nullptr, FindInfoLine(w + 21, w + 64));
-    EXPECT_TRUE(InfoLineValid(w + 20));
     EXPECT_TRUE(InfoLineValid(w + 20, 8));
     EXPECT_FALSE(InfoLineValid(w + 20, 7));
     for (int k = 21; k < 28; ++k) {
@@ -115,10 +105,9 @@ TEST_F(Transfer, RequestBytesOnBothBridges) {
         int columns, lines, type;
         int64_t bytes;
         std::pair<uint8_t, uint16_t> oldBridge;
-    } formats[] = {{640, 512, CV_16UC1, 656640, {0xD4, 0x9308}},   // d 2816: q 2, r 768
-                   {1280, 512, CV_16UC1, 1313280, {0xD4, 0x8A08}}, // d 1536: q 1, r 512
-                   {320, 256, CV_8UC1, 82240, {0xD5, 0x9AC8}},     // d 3776: q 3, r 704
-                   {8, 8, CV_16UC3, 432, {0xD4, 0x9BD8}}};         // d 4048: q 3, r 976
+    } formats[] = {{640, 512, CV_16UC1, 656640, {0xD4, 0x9308}}, // d 2816: q 2, r 768
+                   {320, 256, CV_8UC1, 82240, {0xD5, 0x9AC8}},   // d 3776: q 3, r 704
+                   {8, 8, CV_16UC3, 432, {0xD4, 0x9BD8}}};       // d 4048: q 3, r 976
     for (UsbLink link : {UsbLink::USB2, UsbLink::USB3}) {
         SCOPED_TRACE(int(link));
         plug(UsbModel::Heron, link);
@@ -152,58 +141,30 @@ TEST_F(Transfer, RequestBytesOnBothBridges) {
     }
 }
 
-TEST_F(Transfer, FrameSuccessAndStartedFlag) {
-    plug(UsbModel::Kestrel);
-    boost::mutex flagLock;
-    boost::condition_variable started;
-    bool startedFlag = false;
-    int64_t length = 2048;
-    EXPECT_TRUE(transfer.transfertFrame(descriptor, handle.get(), frame.data(), length, &started,
-                                        &startedFlag, &flagLock));
-    EXPECT_TRUE(startedFlag);
-    EXPECT_EQ(2048, length);
-    EXPECT_TRUE(InfoLineValid(reinterpret_cast<const uint16_t*>(frame.data() + 1024)));
-    EXPECT_EQ(0xEE, frame[2048]);
-    EXPECT_TRUE(kinds().empty()) << "no recovery after a good frame";
-}
-
-// A time-out, or any failure on the new bridge, stops and restarts the stream;
-// the old bridge clears the halt of its endpoint instead. Failures other than
-// time-outs count, and the next good frame clears the count.
+// A time-out, or any failure on the new bridge, stops and restarts the stream
+// (other failures on the old bridge: ResetsStopAfterNineFailuresInARow).
+// Failures other than time-outs count, and the next good frame clears the count.
 TEST_F(Transfer, AFailedReadRecoversAsItsBridgeNeeds) {
     const struct {
         const char* name;
         UsbModel model;
         UsbLink link;
-        int error; // Pipe: a halted endpoint
-        bool restarts;
-        int errors;
-    } cases[] = {
-        {"time-out, old bridge", UsbModel::Heron, UsbLink::USB2, UsbError::Timeout, true, 0},
-        {"overflow, new bridge", UsbModel::Kestrel, UsbLink::USB3, UsbError::Overflow, true, 1},
-        {"I/O error, old bridge", UsbModel::Heron, UsbLink::USB2, UsbError::IO, false, 1},
-        {"halt, old bridge", UsbModel::Heron, UsbLink::USB2, UsbError::Pipe, false, 1},
-    };
+        int error, errors;
+    } cases[] = {{"time-out, old bridge", UsbModel::Heron, UsbLink::USB2, UsbError::Timeout, 0},
+                 {"overflow, new bridge", UsbModel::Kestrel, UsbLink::USB3, UsbError::Overflow, 1}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         plug(c.model, c.link);
-        if (c.error == UsbError::Pipe)
-            camera->haltBulkEndpoint();
-        else
-            camera->injectBulkErrors(1, c.error);
+        camera->injectBulkErrors(1, c.error);
         int64_t length;
         const auto start = Clock::now();
         EXPECT_FALSE(read(length));
-        if (c.restarts) {
-            EXPECT_GE(Clock::now() - start, milliseconds(75)); // stopped that long
-            EXPECT_EQ((std::vector<Kind>{Kind::Reset, Kind::Control, Kind::Control}), kinds());
-            const auto requests = camera->vendorRequests();
-            ASSERT_EQ(2u, requests.size());
-            EXPECT_EQ(0xD1, requests[0].request);
-            EXPECT_EQ(0xD0, requests[1].request);
-        } else {
-            EXPECT_EQ((std::vector<Kind>{Kind::Reset, Kind::ClearHalt}), kinds());
-        }
+        EXPECT_GE(Clock::now() - start, milliseconds(75)); // stopped that long
+        EXPECT_EQ((std::vector<Kind>{Kind::Reset, Kind::Control, Kind::Control}), kinds());
+        const auto requests = camera->vendorRequests();
+        ASSERT_EQ(2u, requests.size());
+        EXPECT_EQ(0xD1, requests[0].request);
+        EXPECT_EQ(0xD0, requests[1].request);
         EXPECT_EQ(c.errors, XEVTransfert::bulkErrorCount());
         EXPECT_TRUE(read(length));
         EXPECT_EQ(0, XEVTransfert::bulkErrorCount());
@@ -240,13 +201,12 @@ TEST_F(Transfer, VanishedCameraIsReportedOnce) {
     XEVTransfert::setDisconnectionHandler(
         [&](const XEVDeviceDescriptorUsb& d) { reported.push_back(d.toString()); });
     int64_t length;
-    const std::string lost = "Receive Ko: Device disconnection\n";
     camera->injectOverlongReports(1); // a count beyond what was asked: nothing of it is used
-    EXPECT_EQ(lost, printed([&] { EXPECT_FALSE(read(length)); }));
+    EXPECT_FALSE(read(length));
     EXPECT_EQ(-1, length);
     EXPECT_EQ((std::vector<std::string>{descriptor.toString()}), reported);
     bus.unplug(camera);
-    EXPECT_EQ(lost, printed([&] { EXPECT_FALSE(read(length)); }));
+    EXPECT_FALSE(read(length));
     EXPECT_EQ(2u, reported.size());
     EXPECT_EQ(0, XEVTransfert::bulkErrorCount());
 }
@@ -294,36 +254,4 @@ TEST(TransferOpen, FailureNamesTheDescriptor) {
     XEVTransfert transfer;
     EXPECT_EQ(XEVTest::messageOf([&] { transfer.open(XEVDeviceDescriptorUsb(USB3, 0)); }),
               "Error : Device {USB 3.0 (0) -- [Model:Unknown]} cannot be opened.");
-    XEVUsbEmulatedBus bus;
-    auto camera = bus.plug(XEVUsbCameraConfig::forModel(UsbModel::Kestrel));
-    const XEVDeviceDescriptorUsb d = descriptorOf(*camera);
-    bus.unplug(camera);
-    EXPECT_THROW(transfer.open(d), XEVException);
-}
-
-TEST(TransferOpen, FrameSizesAgreeWithTheFifo) {
-    XEVTransfert transfer;
-    XEVDeviceDescriptorUsb newBridge(USB3, 0);
-    newBridge.setFxType(FX3); // sends nothing, so no camera is needed
-    for (int type : {CV_8UC1, CV_16UC1, CV_16FC1, CV_32FC1, CV_8UC3, CV_64FC2}) {
-        XEVFrameProducer fifo(3);
-        fifo.ensureFrameFormat(100, 20, type, XEVFrameProducer::FLAG_INFO_LINE);
-        EXPECT_EQ(int64_t(fifo.slotBufferSize()),
-                  transfer.setFrameFormat(newBridge, nullptr, 100, 20, type))
-            << "type " << type;
-    }
-}
-
-TEST(TransferUnimplemented, PrintTheirName) {
-    XEVTransfert t;
-    EXPECT_EQ("XEVTransfert::deviceCount() not implemented\n"
-              "XEVTransfert::getProductID() not implemented\n"
-              "XEVTransfert::getVendorID() not implemented\n"
-              "XEVTransfert::getFX3Device() not implemented\n",
-              printed([&] {
-                  EXPECT_EQ(0, t.deviceCount());
-                  EXPECT_EQ(0, t.getProductID());
-                  EXPECT_EQ(0, t.getVendorID());
-                  EXPECT_EQ(0, t.getFX3Device());
-              }));
 }

@@ -11,26 +11,18 @@ TEST_F(UsbDeviceTest, UpdateConfigSendsOnlyChangedRegisters) {
     const auto opened = device->virtualRegistry();
     EXPECT_EQ(opened, device->appliedRegistry());
     EXPECT_EQ(opened[13], 0xC2);
-    EXPECT_EQ(opened[14], 0x00);
     const auto registers = camera->registers();
     std::vector<uint8_t> written(registers.begin(), registers.end());
     written[12] = opened[12];
     EXPECT_EQ(written, opened);
-    EXPECT_EQ(device->paramStrValueOf("Exposure Time"), "2ms");
-    EXPECT_EQ(device->paramStrValueOf("Mode"), "Global Shutter");
-    EXPECT_EQ(device->paramStrValueOf("Pixel Clock"), "[120MHz]");
 
-    ConfigLog log;
-    log.connectTo(*device);
     camera->clearEvents();
     EXPECT_TRUE(device->updateConfig(false)); // nothing pending: nothing sent
     EXPECT_TRUE(requestsOf(*camera, 0xD6).empty());
-    EXPECT_TRUE(log.lines().empty());
 
     device->setParamValueOf("Number of Line", 256u, false); // integers are values too
     EXPECT_EQ(device->paramValueOf("Number of Line", false), 256.0);
     EXPECT_EQ(device->paramValueOf("Number of Line", true), 512.0);
-    EXPECT_TRUE(log.has("Number of Line=256 pending"));
     EXPECT_TRUE(requestsOf(*camera, 0xD6).empty());
 
     EXPECT_TRUE(device->updateConfig(false));
@@ -46,7 +38,6 @@ TEST_F(UsbDeviceTest, UpdateConfigSendsOnlyChangedRegisters) {
     EXPECT_EQ(after[10], 256 / 8);
     EXPECT_EQ(camera->registerValue(10), 256 / 8);
     EXPECT_EQ(device->paramValueOf("Number of Line", true), 256.0);
-    EXPECT_TRUE(log.has("Number of Line=256 applied"));
 
     camera->clearEvents();
     EXPECT_TRUE(device->updateConfig(true)); // every used register again
@@ -132,12 +123,6 @@ TEST_F(UsbDeviceTest, RefusedSettingsLeaveNothingPending) {
     }
     const char* nothing = nullptr;
     EXPECT_EQ(set("Gain", nothing), kestrel + "param(Gain) cannot take a null text.");
-
-    // And on request.
-    device->setParamValueOf("Number of Line", 64.0, false);
-    device->resetVirtualRegistry();
-    EXPECT_EQ(device->paramValueOf("Number of Line", false), 512.0);
-    EXPECT_EQ(device->virtualRegistry(), device->appliedRegistry());
 }
 
 TEST_F(UsbDeviceTest, KestrelCouplingRules) {
@@ -204,19 +189,6 @@ TEST_F(UsbDeviceTest, KestrelCouplingRules) {
               refusal("Integration Mode", ": IWR is incompatible with external trigger."));
 }
 
-TEST_F(UsbDeviceTest, ManualListsTheCameraAndItsParameters) {
-    const std::string manual = openOne()->manual(), rule(26, '-');
-    const std::string head = rule +
-                             "\nConnector            USB 3.0\n"
-                             "Model                Kestrel\n"
-                             "Firmware Version     3.5\n"
-                             "Serial Number        4242\n" +
-                             rule + "\n";
-    EXPECT_EQ(manual.substr(0, head.size()), head);
-    EXPECT_NE(manual.find("\nExposure Time :"), std::string::npos);
-    EXPECT_EQ(manual.substr(manual.size() - 27), "\n" + rule);
-}
-
 struct FramePeriodCase {
     const char* name;
     XEVUsbCameraConfig config;
@@ -238,15 +210,13 @@ TEST_P(FramePeriod, RegistersAndLimitsWorkedOutByHand) {
     EXPECT_EQ(device->maxFps(false), c.maxFps);
 }
 
-// Line count L, line time T and exposure term E (us) of each family.
+// Line count L, line time T and exposure term E (us) of each family (the
+// Egret's are the Heron's).
 INSTANTIATE_TEST_SUITE_P(
     EveryModelFamily, FramePeriod,
     ::testing::Values(
         // Heron on USB 3.0: T 29.4, L 516, E 1500, P 16670.4 us.
-        FramePeriodCase{"HeronUsb3", usb3(UsbModel::Heron), 30.0, 0x8D, 0x7D, 22, 59},
-        // Heron on the old USB 2.0 bridge: T 37.44, P 20819.04 us.
-        FramePeriodCase{"HeronUsb2", XEVUsbCameraConfig::forModel(UsbModel::Heron, UsbLink::USB2),
-                        25.0, 0x80, 0x10, 17, 48},
+        FramePeriodCase{"Heron", usb3(UsbModel::Heron), 30.0, 0x8D, 0x7D, 22, 59},
         // Dunlin, rolling: T 30.8, L 721, no exposure term.
         FramePeriodCase{"Dunlin", usb3(UsbModel::Dunlin), 25.0, 0x90, 0x14, 19, 45},
         // Kestrel, firmware 3.5, no extended rates: T 992/120, L 514, E 2122.
@@ -257,8 +227,6 @@ INSTANTIATE_TEST_SUITE_P(
         FramePeriodCase{"Lapwing", usb3(UsbModel::Lapwing), 50.0, 0x27, 0x5A, 28, 77},
         // Merlin, snapshot: T 33.75, L 1025, E 2000.
         FramePeriodCase{"Merlin", usb3(UsbModel::Merlin), 20.0, 0x63, 0x65, 15, 27},
-        // Egret: T 29.4, L 260, E 1500.
-        FramePeriodCase{"Egret", usb3(UsbModel::Egret), 60.0, 0x3F, 0xB0, 26, 109},
         // Ibis on USB 3.0: T 29.4, L 516, no exposure term; k 211.
         FramePeriodCase{"Ibis", usb3(UsbModel::Ibis), 25.0, 0xD3, 0x06, 23, 65}),
     [](const ::testing::TestParamInfo<FramePeriodCase>& info) { return info.param.name; });
@@ -267,34 +235,18 @@ TEST_F(UsbDeviceTest, FrameRateIsClampedToItsLimits) {
     openOne(usb3(UsbModel::Heron));
     ConfigLog log;
     log.connectTo(*device);
-    EXPECT_TRUE(device->refreshFPS(1000.0));
-    EXPECT_DOUBLE_EQ(device->fpsAsDouble(false), device->maxFpsAsDouble(false));
-    EXPECT_FALSE(device->refreshFPS(device->fpsAsDouble(false)));
     EXPECT_DOUBLE_EQ(device->setFps(30, true), 30.0);
-    EXPECT_DOUBLE_EQ(device->fpsAsDouble(true), 30.0);
     EXPECT_TRUE(log.has("fps 30.000000"));
     // Clamped to the limits, and the caller sees the rate that results.
     EXPECT_DOUBLE_EQ(device->setFps(5000.0, true), device->maxFpsAsDouble(true));
-    EXPECT_DOUBLE_EQ(device->fpsAsDouble(true), device->maxFpsAsDouble(true));
     EXPECT_DOUBLE_EQ(device->setFps(0.5, false), device->minFpsAsDouble(false));
 }
 
-TEST_F(UsbDeviceTest, OneExposureTextMeansOneExposureOnEveryModel) {
-    // The Heron's exposure is numeric, the Kestrel's a table of ranges with
-    // its own grammar, the Lapwing's a multi-range field.
-    for (const auto& config : {usb3(UsbModel::Heron), kestrelConfig(), usb3(UsbModel::Lapwing)})
-        plug(config);
-    for (unsigned n = 0; n < 3; ++n) {
-        device = open(n);
-        SCOPED_TRACE(device->modelId());
-        for (const char* text : {"2ms", "2000us", "2000\265s", "2000\xC2\xB5s", "0.002s"}) {
-            // The first write to a Heron used to fail on its gated exposure,
-            // which shares the register.
-            EXPECT_EQ(set("Exposure Time", text, true), "<no exception>") << text;
-            EXPECT_DOUBLE_EQ(device->paramValueOf("Exposure Time"), 2000.0) << text;
-            device->setParamValueOf("Exposure Time", "1ms", true);
-        }
-    }
+TEST_F(UsbDeviceTest, FirstExposureWriteToAHeron) {
+    // It used to fail on the gated exposure, which shares the register.
+    openOne(usb3(UsbModel::Heron));
+    EXPECT_EQ(set("Exposure Time", "2000us", true), "<no exception>");
+    EXPECT_DOUBLE_EQ(device->paramValueOf("Exposure Time"), 2000.0);
 }
 
 TEST_F(UsbDeviceTest, FastestOpensWithoutThreadsOrWrites) {

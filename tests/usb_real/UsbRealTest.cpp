@@ -2,7 +2,7 @@
 
 #include "XEVCatalog.h"
 #include "XEVDevice.h"
-#include "XEVDeviceDescriptorUsb.h"
+#include "XEVDeviceDescriptor.h"
 #include "XEVManager.h"
 #include "XEVObserver.h"
 #include "usb/XEVTransfert.h"
@@ -34,32 +34,39 @@ struct Testbed : ::testing::Environment {
     void SetUp() override {
         bed = umockdev_testbed_new();
         ASSERT_TRUE(umockdev_in_mock_environment()) << "run under umockdev-wrapper";
-        kestrel = std::make_shared<XEVUsbEmulatedCamera>(
-            XEVUsbCameraConfig::forModel(UsbModel::Kestrel, UsbLink::USB3));
         heron = std::make_shared<XEVUsbEmulatedCamera>(
             XEVUsbCameraConfig::forModel(UsbModel::Heron, UsbLink::USB2));
-        kestrelNode = std::make_unique<XEVTest::UsbfsCamera>(bed, kestrel, 1, 2);
+        heron->setPacing(XEVUsbPacing::Fastest);
         heronNode = std::make_unique<XEVTest::UsbfsCamera>(bed, heron, 1, 3);
     }
     void TearDown() override {
-        kestrelNode.reset();
         heronNode.reset();
         g_object_unref(bed);
     }
     UMockdevTestbed* bed = nullptr;
-    std::shared_ptr<XEVUsbEmulatedCamera> kestrel, heron;
-    std::unique_ptr<XEVTest::UsbfsCamera> kestrelNode, heronNode;
+    std::shared_ptr<XEVUsbEmulatedCamera> heron;
+    std::unique_ptr<XEVTest::UsbfsCamera> heronNode;
 };
 
 Testbed* testbed = static_cast<Testbed*>(::testing::AddGlobalTestEnvironment(new Testbed()));
 
-std::shared_ptr<UsbDevice> realDevice(uint16_t product) {
+std::shared_ptr<UsbDevice> realDevice() {
     for (const auto& device : UsbBus::instance().listDevices())
         if (device->location().rfind("usb ", 0) == 0 && device->info().idVendor == 0x04B4 &&
-            device->info().idProduct == product)
+            device->info().idProduct == 0x1003)
             return device;
     return nullptr;
 }
+
+class NumberRecorder : public XEVObserver {
+public:
+    void onNewFrame(const cv::Mat&, const XEVFrameInfo& info) override {
+        std::lock_guard<std::mutex> guard(lock);
+        numbers.push_back(info.frameNumber);
+    }
+    std::mutex lock;
+    std::vector<uint64_t> numbers;
+};
 
 int vendor(UsbDeviceHandle& handle, uint8_t request, std::vector<uint8_t> data = {}) {
     unsigned char zero = 0;
@@ -69,42 +76,26 @@ int vendor(UsbDeviceHandle& handle, uint8_t request, std::vector<uint8_t> data =
 
 } // namespace
 
-TEST(UsbReal, LibusbListsTheEmulatedCameras) {
-    const struct {
-        uint16_t product, bcd;
-        const char* productString;
-        const char* bridge;
-    } cases[] = {{0x00F1, 0x0300, "FX3", "v002.001.010"}, {0x1003, 0x0200, "FX2", "v001.003.000"}};
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.productString);
-        auto device = realDevice(c.product);
-        ASSERT_TRUE(device);
-        EXPECT_EQ(c.bcd, device->info().bcdUSB);
-        std::unique_ptr<UsbDeviceHandle> handle;
-        ASSERT_EQ(UsbError::Success, device->open(handle));
-        unsigned char text[512];
-        ASSERT_GT(handle->getStringDescriptorAscii(device->info().iProduct, text, sizeof(text)), 0);
-        EXPECT_STREQ(c.productString, reinterpret_cast<char*>(text));
-        ASSERT_GT(
-            handle->getStringDescriptorAscii(device->info().iSerialNumber, text, sizeof(text)), 0);
-        EXPECT_STREQ(c.bridge, reinterpret_cast<char*>(text));
-        // A buffer too small still ends with a terminator.
-        EXPECT_EQ(3, handle->getStringDescriptorAscii(device->info().iSerialNumber, text, 4));
-        EXPECT_STREQ("v00", reinterpret_cast<char*>(text));
-    }
-}
-
-TEST(UsbReal, TransfersThroughUsbfs) {
-    auto device = realDevice(0x1003);
+// Listing, string descriptors, claiming and transfers, through libusb and usbfs.
+TEST(UsbReal, ListsClaimsAndTransfersThroughUsbfs) {
+    auto device = realDevice();
     ASSERT_TRUE(device);
+    EXPECT_EQ(0x0200, device->info().bcdUSB);
     std::unique_ptr<UsbDeviceHandle> handle;
     ASSERT_EQ(UsbError::Success, device->open(handle));
+    unsigned char text[512];
+    ASSERT_GT(handle->getStringDescriptorAscii(device->info().iProduct, text, sizeof(text)), 0);
+    EXPECT_STREQ("FX2", reinterpret_cast<char*>(text));
+    ASSERT_GT(handle->getStringDescriptorAscii(device->info().iSerialNumber, text, sizeof(text)),
+              0);
+    EXPECT_STREQ("v001.003.000", reinterpret_cast<char*>(text));
+    // A buffer too small still ends with a terminator.
+    EXPECT_EQ(3, handle->getStringDescriptorAscii(device->info().iSerialNumber, text, 4));
+    EXPECT_STREQ("v00", reinterpret_cast<char*>(text));
+
     ASSERT_EQ(0, handle->claimInterface(0));
     ASSERT_EQ(0, vendor(*handle, 0xD1));
     EXPECT_EQ(UsbError::Pipe, vendor(*handle, 0xD2)); // a request the camera refuses
-    unsigned char descriptor[18] = {};                // GET_DESCRIPTOR: the device descriptor
-    ASSERT_EQ(18, handle->controlTransfer(0x80, 0x06, 0x0100, 0, descriptor, 18, 1000));
-    EXPECT_EQ(0x04B4, descriptor[8] | descriptor[9] << 8);
     std::vector<unsigned char> frame(4096, 0xEE);
     int got = -1;
     auto bulk = [&](int length, unsigned timeout = 1000) {
@@ -119,7 +110,6 @@ TEST(UsbReal, TransfersThroughUsbfs) {
 
     // The block request's bytes arrive: 64 x 8 pixels of 16 bits, then the
     // info line, padded to 2048 bytes.
-    testbed->heron->setPacing(XEVUsbPacing::Fastest);
     testbed->heron->setFrameCounter(0x000ABC);
     ASSERT_EQ(6, vendor(*handle, 0xD6, {0x00, 0x00, 0x08, 0x08, 0x01, 0x0A}));
     ASSERT_EQ(0, vendor(*handle, 0xD0));
@@ -130,10 +120,6 @@ TEST(UsbReal, TransfersThroughUsbfs) {
     EXPECT_EQ(0x0A, frame[1024 + 29]);
     EXPECT_EQ(0xEE, frame[2048]);
 
-    // A camera that swallows a read: libusb gives up at its own time-out.
-    testbed->heron->injectBulkErrors(1, UsbError::Timeout);
-    EXPECT_EQ(UsbError::Timeout, bulk(2048, 150));
-    EXPECT_EQ(0, bulk(2048));
     testbed->heron->injectBulkErrors(1, UsbError::IO);
     EXPECT_EQ(UsbError::IO, bulk(2048));
     testbed->heron->haltBulkEndpoint();
@@ -144,40 +130,13 @@ TEST(UsbReal, TransfersThroughUsbfs) {
     vendor(*handle, 0xD1);
 }
 
-namespace {
-
-class NumberRecorder : public XEVObserver {
-public:
-    void onNewFrame(const cv::Mat&, const XEVFrameInfo& info) override {
-        std::lock_guard<std::mutex> guard(lock);
-        numbers.push_back(info.frameNumber);
-    }
-    std::mutex lock;
-    std::vector<uint64_t> numbers;
-};
-
-} // namespace
-
-// The manager enumerates through libusb, recognises both cameras, then opens
-// and captures from one.
+// The manager enumerates and recognises the camera through libusb, then
+// opens and captures from it. (Recognition of each model: Recognition/*.)
 TEST(UsbReal, ManagerRecognisesOpensAndCapturesThroughLibusb) {
-    testbed->kestrel->setPacing(XEVUsbPacing::Fastest);
     XEVManager* manager = XEVManager::getInstance();
-    ASSERT_EQ(2u, manager->deviceCount());
-    const XEVDeviceDescriptorUsb* found[2] = {}; // by link: USB 2.0, USB 3.0
-    for (unsigned i = 0; i < 2; ++i) {
-        auto* d = dynamic_cast<const XEVDeviceDescriptorUsb*>(manager->getDeviceDescriptor(i));
-        ASSERT_TRUE(d);
-        found[d->connectorType() == USB3] = d;
-    }
-    ASSERT_TRUE(found[0] && found[1]);
-    EXPECT_EQ(XEVCatalog::Heron, found[0]->modelId());
-    EXPECT_EQ(XEVCatalog::Kestrel, found[1]->modelId());
-    EXPECT_EQ(FX3, found[1]->fxType());
-    EXPECT_EQ(0x2010Au, found[1]->usbFirmwareVersion());
-    EXPECT_EQ(testbed->kestrel->config().serialNumber, found[1]->serialNumber());
-    // The Kestrel is number 1 when the Heron is listed first.
-    XEVDevice* device = manager->openDevice(found[0] == manager->getDeviceDescriptor(0), 0, 8);
+    ASSERT_EQ(1u, manager->deviceCount());
+    EXPECT_EQ(XEVCatalog::Heron, manager->getDeviceDescriptor(0)->modelId());
+    XEVDevice* device = manager->openDevice(0, 0, 8);
     device->setParamValueOf("Number of Line", 64.0, true);
     NumberRecorder recorder;
     *device << recorder;

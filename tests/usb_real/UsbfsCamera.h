@@ -22,13 +22,10 @@
 
 namespace XEVTest {
 
-/**
- * Serves an emulated camera behind a usbfs device node of a umockdev testbed,
- * so that the real libusb lists, opens and transfers to it. Control requests
- * are answered at once; a worker thread answers bulk reads as the camera
- * delivers frames, and a read the camera leaves unanswered stays pending until
- * libusb discards it at its time-out.
- */
+// Serves an emulated camera behind a usbfs node of a umockdev testbed, for the
+// real libusb. Control requests are answered at once; a worker answers bulk
+// reads as frames come, and a read left unanswered stays pending until libusb
+// discards it at its time-out.
 class UsbfsCamera {
 public:
     using Camera = XEVLibrary::Emulator::XEVUsbEmulatedCamera;
@@ -73,8 +70,6 @@ public:
         m_worker.join();
         g_object_unref(m_handler);
     }
-    UsbfsCamera(const UsbfsCamera&) = delete;
-    UsbfsCamera& operator=(const UsbfsCamera&) = delete;
 
 private:
     struct Urb {
@@ -90,13 +85,9 @@ private:
     using UrbPtr = std::shared_ptr<Urb>;
     using Data = std::unique_ptr<UMockdevIoctlData, void (*)(gpointer)>;
 
-    // The URB status of a failed camera answer, as the kernel reports it.
+    // The URB status of a failed camera answer: a halt, or a protocol error.
     static int urbStatus(int result) {
-        namespace UsbError = XEVLibrary::UsbError;
-        return result == UsbError::NoDevice   ? -ENODEV
-               : result == UsbError::Pipe     ? -EPIPE
-               : result == UsbError::Overflow ? -EOVERFLOW
-                                              : -EPROTO;
+        return result == XEVLibrary::UsbError::Pipe ? -EPIPE : -EPROTO;
     }
 
     static gboolean onIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer self) {
