@@ -25,8 +25,9 @@ class XEVDeviceDescriptorUsb;
  * next enumerate(), flushDevs(), flushEnumeration() or destroyInstance(), and
  * opening the same camera twice, from any thread, returns the same device.
  *
- * Configuration is by code: set useUsb, useGige, gigeDiscoveryTimeInSeconds
- * and numberGigeDevicesToDiscover before getInstance() or enumerate().
+ * Configuration is by code: set useUsb, useGige, gigeDiscoveryTimeInSeconds,
+ * numberGigeDevicesToDiscover, gigeCameraAddresses and gigeBroadcast before
+ * getInstance() or enumerate().
  * Emulated USB cameras plugged by code before the enumeration are listed
  * after the real ones.
  *
@@ -58,6 +59,14 @@ public:
     static bool useGige;
     static int gigeDiscoveryTimeInSeconds;
     static int numberGigeDevicesToDiscover;
+    /// GigE cameras that broadcast cannot reach (on loopback, behind a
+    /// router), asked directly in every discovery cycle: IPv4 addresses, to
+    /// which those of the environment variable XEV_GIGE_CAMERAS (separated
+    /// by commas or blanks) are added.
+    static std::vector<std::string> gigeCameraAddresses;
+    /// Broadcast discovery and ForceIP on the local interfaces (default
+    /// true); false asks only the listed cameras.
+    static bool gigeBroadcast;
 
     /// Creates the manager on first call (enumerating at once) and returns it.
     static XEVManager* getInstance();
@@ -125,6 +134,8 @@ private:
 
     // Called with the manager lock held.
     void enumerateLocked();
+    /// Appends the GigE cameras discovery finds (manager lock held).
+    void enumerateGigeCameras();
     XEVDevice* openDescriptor(XEVDeviceDescriptor& descriptor, unsigned short port, long fifoSize,
                               bool announceGige);
     /// The device opened from @p descriptor itself or, with @p sameCamera,

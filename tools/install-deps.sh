@@ -7,9 +7,11 @@ packages=(
     build-essential cmake ninja-build pkg-config ccache clang libclang-rt-14-dev clang-format
     libboost-dev libboost-thread-dev libboost-system-dev libboost-regex-dev
     libboost-filesystem-dev libboost-date-time-dev libboost-chrono-dev
+    libboost-program-options-dev
     libopencv-dev libusb-1.0-0-dev zlib1g-dev librapidxml-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     umockdev libumockdev-dev xvfb xauth libx11-dev
+    aravis-tools-cli tshark iproute2
 )
 
 missing=()

@@ -1,8 +1,11 @@
 #include "XEVManager.h"
 
+#include "Gige/ByteOrder.h"
+#include "Gige/GigeTransport.h"
 #include "XEVCatalog.h"
 #include "XEVDevice.h"
 #include "XEVDeviceDescriptor.h"
+#include "XEVDeviceDescriptorGige.h"
 #include "XEVDeviceDescriptorUsb.h"
 #include "XEVDeviceUsb.h"
 #include "XEVException.h"
@@ -12,8 +15,11 @@
 #include <boost/asio/ip/address_v4.hpp>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
+#include <cstdlib>
 #include <mutex>
+#include <sstream>
 
 namespace XEVLibrary {
 
@@ -21,6 +27,8 @@ bool XEVManager::useUsb = true;
 bool XEVManager::useGige = false;
 int XEVManager::gigeDiscoveryTimeInSeconds = 60;
 int XEVManager::numberGigeDevicesToDiscover = 1;
+std::vector<std::string> XEVManager::gigeCameraAddresses;
+bool XEVManager::gigeBroadcast = true;
 XEVManager* XEVManager::s_inst = nullptr;
 boost::mutex* XEVManager::s_mutex = new boost::mutex();
 
@@ -47,7 +55,30 @@ boost::mutex& teardownLock() {
 
 [[noreturn]] void throwGigeUnavailable(const char* what) {
     XEVException::throwError(XEVException::format(
-        MessageSize, "%s: GigE Vision cameras are not supported by this build.", what));
+        MessageSize, "%s: opening GigE Vision cameras is not supported by this build.", what));
+}
+
+/// The cameras to ask directly: the manager's list and XEV_GIGE_CAMERAS.
+std::vector<uint32_t> unicastGigeCameras() {
+    std::vector<std::string> texts = XEVManager::gigeCameraAddresses;
+    if (const char* listed = std::getenv("XEV_GIGE_CAMERAS")) {
+        std::string spaced(listed);
+        std::replace(spaced.begin(), spaced.end(), ',', ' ');
+        std::istringstream words(spaced);
+        for (std::string word; words >> word;)
+            texts.push_back(word);
+    }
+    std::vector<uint32_t> addresses;
+    for (const std::string& text : texts) {
+        boost::system::error_code invalid;
+        const auto address = boost::asio::ip::make_address_v4(text, invalid);
+        if (invalid)
+            detail::diagnostic(detail::DiagnosticKind::Information,
+                               "GigE camera address(" + text + ") is not an IPv4 address: ignored");
+        else
+            addresses.push_back(address.to_uint());
+    }
+    return addresses;
 }
 
 /// Runs @p action, turning every error that is not an XEVException into one
@@ -130,8 +161,10 @@ std::string XEVManager::getSDKVersion() {
     return XEV_SDK_VERSION; // the project's version, given by the build
 }
 
-bool XEVManager::forceIP(const char*, const char*, const char*, const char*) {
-    throwGigeUnavailable("forceIP");
+bool XEVManager::forceIP(const char* mac, const char* ip, const char* mask, const char* gateway) {
+    auto text = [](const char* t) { return std::string(t ? t : ""); };
+    return GigeTransport::ForceIp2(text(mac), text(ip), text(mask), text(gateway),
+                                   unicastGigeCameras());
 }
 
 void XEVManager::refuseOnOwnThread(const char* operation) const {
@@ -181,7 +214,18 @@ void XEVManager::enumerateLocked() {
             m_descriptors.push_back(std::move(descriptor));
     }
     if (useGige)
-        throwGigeUnavailable("GigE discovery");
+        enumerateGigeCameras();
+}
+
+void XEVManager::enumerateGigeCameras() {
+    const std::vector<DeviceInfo> found =
+        GigeTransport::Discover(gigeDiscoveryTimeInSeconds, numberGigeDevicesToDiscover,
+                                unicastGigeCameras(), gigeBroadcast);
+    for (const DeviceInfo& info : found) {
+        const auto number = static_cast<unsigned char>(m_descriptors.size());
+        m_descriptors.push_back(std::make_unique<XEVDeviceDescriptorGige>(
+            info, number, GetBestIp(info.CurrentIp(), info.IfIndex())));
+    }
 }
 
 void XEVManager::enumerateUsb() {
@@ -195,7 +239,8 @@ void XEVManager::enumerateUsb() {
 }
 
 void XEVManager::enumerateGige() {
-    throwGigeUnavailable("GigE discovery");
+    boost::lock_guard<boost::mutex> guard(*s_mutex);
+    onlyXEVErrors("XEVManager::enumerateGige()", [this] { enumerateGigeCameras(); });
 }
 
 unsigned int XEVManager::deviceCount() {
@@ -228,8 +273,19 @@ XEVDevice* XEVManager::openDescriptor(XEVDeviceDescriptor& descriptor, unsigned 
         const XEVModelConfiguration& configuration =
             *XEVCatalog::getInstance()->selectModelConfiguration(descriptor);
         if (descriptor.connectorType() == GIGE) {
-            (void)port;
-            (void)announceGige;
+            const auto& gige = static_cast<const XEVDeviceDescriptorGige&>(descriptor);
+            const std::string ip = ByteOrder::Ipv4ToString(gige.CurrentIp());
+            if (announceGige) {
+                detail::diagnostic(detail::DiagnosticKind::Information,
+                                   "Instantiating Device SN: " + gige.SerialNumber() +
+                                       ", Ip : " + ip + ":" + std::to_string(port) + "\n");
+                if (!gige.IsReachable())
+                    XEVException::throwCriticalError("The Gige device at address: " + ip +
+                                                     " is not reachable from this computer");
+                if (!gige.IsXevCamera())
+                    XEVException::throwCriticalError("The Gige device at address: " + ip +
+                                                     " is not a XEV camera");
+            }
             throwGigeUnavailable("openDevice");
         }
         return std::unique_ptr<XEVDevice>(new XEVDeviceUsb(
@@ -268,26 +324,38 @@ XEVDevice* XEVManager::openDeviceBySerialNumber(const char* serial, unsigned sho
         XEVException::format(MessageSize, "No device with serial number %s.", wanted.c_str()));
 }
 
-XEVDevice* XEVManager::openDeviceByMacAddress(const char* mac, unsigned short, long) {
+XEVDevice* XEVManager::openDeviceByMacAddress(const char* mac, unsigned short port, long fifoSize) {
     boost::lock_guard<boost::mutex> guard(*s_mutex);
     if (m_descriptors.empty())
         throwNoDevice();
-    // No GigE camera is ever listed by this build, so no MAC address matches.
+    std::string wanted = mac ? mac : "";
+    std::transform(wanted.begin(), wanted.end(), wanted.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    for (auto& descriptor : m_descriptors) {
+        if (descriptor->connectorType() == GIGE &&
+            static_cast<const XEVDeviceDescriptorGige&>(*descriptor).MacAddress() == wanted)
+            return openDescriptor(*descriptor, port, fifoSize, false);
+    }
     XEVException::throwError(
         XEVException::format(MessageSize, "No device with mac_address %s.", mac ? mac : ""));
 }
 
-XEVDevice* XEVManager::openDeviceByIP(const char* ip, unsigned short, long) {
+XEVDevice* XEVManager::openDeviceByIP(const char* ip, unsigned short port, long fifoSize) {
     boost::lock_guard<boost::mutex> guard(*s_mutex);
     if (m_descriptors.empty())
         throwNoDevice();
     const char* text = ip ? ip : "";
     boost::system::error_code invalid;
-    (void)boost::asio::ip::make_address_v4(text, invalid);
+    const auto address = boost::asio::ip::make_address_v4(text, invalid);
     if (invalid)
         XEVException::throwError(XEVException::format(
             MessageSize, "The IP address(%s) is not a dotted-decimal IPv4 address.", text));
-    // No GigE camera is ever listed by this build, so no address matches.
+    for (auto& descriptor : m_descriptors) {
+        if (descriptor->connectorType() == GIGE &&
+            static_cast<const XEVDeviceDescriptorGige&>(*descriptor).CurrentIp() ==
+                address.to_uint())
+            return openDescriptor(*descriptor, port, fifoSize, false);
+    }
     XEVException::throwError(XEVException::format(MessageSize, "No device with IP %s.", text));
 }
 

@@ -14,8 +14,8 @@ if(XEV_BUILD_FUZZ)
         target_link_options(${xev_fuzz_target} PRIVATE -fsanitize=fuzzer)
         xev_project_warnings(${xev_fuzz_target})
         add_test(NAME fuzz.${xev_fuzz_name}
-                 COMMAND ${xev_fuzz_target} -max_total_time=60
+                 COMMAND ${xev_fuzz_target} -max_total_time=300
                          -artifact_prefix=${CMAKE_CURRENT_BINARY_DIR}/${xev_fuzz_name}-)
-        set_tests_properties(fuzz.${xev_fuzz_name} PROPERTIES LABELS fuzz TIMEOUT 180)
+        set_tests_properties(fuzz.${xev_fuzz_name} PROPERTIES LABELS fuzz TIMEOUT 420)
     endforeach()
 endif()
