@@ -13,6 +13,7 @@
 namespace {
 
 volatile std::size_t sink;
+volatile double doubleSink;
 
 template <class Action>
 void Guarded(Action action) {
@@ -46,7 +47,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
         const XEVLibrary::Feature& feature = *it->second;
         Guarded([&] { xml.FeatureManual(it->first, out); });
         Guarded([&] { sink = sink + feature.FeatureValueAsString(value).size(); });
-        Guarded([&] { sink = sink + std::size_t(feature.FeatureValueAsDouble(value)); });
+        Guarded([&] { doubleSink = doubleSink + feature.FeatureValueAsDouble(value); });
         Guarded([&] { sink = sink + feature.FeatureValueFromString(std::to_string(value)); });
         Guarded([&] { sink = sink + feature.FeatureValueFromDouble(value * 0.5); });
         Guarded([&] { sink = sink + xml.GetFeatureRegister(it->first)->Address(); });
