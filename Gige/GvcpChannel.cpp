@@ -170,7 +170,7 @@ void GvcpChannel::OnRefreshHeartbeat(const boost::system::error_code& error) {
 // --- Transactions (caller side) ------------------------------------------------
 
 template <class Transaction, class Result>
-Result GvcpChannel::Transact(const std::shared_ptr<Transaction>& transaction) {
+GvcpOutcome<Result> GvcpChannel::Transact(const std::shared_ptr<Transaction>& transaction) {
     auto result = transaction->Result();
     if (m_ioEnded)
         XEVException::throwError("The control channel of the camera at %s is closed.",
@@ -183,20 +183,28 @@ Result GvcpChannel::Transact(const std::shared_ptr<Transaction>& transaction) {
             XEVException::throwError("The control channel of the camera at %s is closed.",
                                      m_cameraIp.c_str());
     }
-    return result.get();
+    GvcpOutcome<Result> outcome = result.get();
+    if (!outcome.error.empty())
+        XEVException::throwError(outcome.error);
+    return outcome;
+}
+
+template <class Transaction, class Result>
+Result GvcpChannel::TransactValue(const std::shared_ptr<Transaction>& transaction) {
+    return Transact<Transaction, Result>(transaction).value;
 }
 
 bool GvcpChannel::Write(uint32_t address, uint32_t value, std::chrono::milliseconds timeout) {
     std::lock_guard<std::mutex> hold(m_lock);
-    try {
-        return Transact<WriteRegTransaction, bool>(
-            std::make_shared<WriteRegTransaction>(address, value, timeout));
-    } catch (const WriteRegException& refused) {
+    const GvcpOutcome<bool> outcome = Transact<WriteRegTransaction, bool>(
+        std::make_shared<WriteRegTransaction>(address, value, timeout));
+    if (outcome.refusedStatus != 0) {
         char text[64];
-        std::snprintf(text, sizeof text, "WriteRegException status: %x", refused.Status());
+        std::snprintf(text, sizeof text, "WriteRegException status: %x", outcome.refusedStatus);
         Say(text);
         return false;
     }
+    return outcome.value;
 }
 
 bool GvcpChannel::SendRegister(uint32_t address, uint32_t value) {
@@ -227,7 +235,8 @@ bool GvcpChannel::SendRegisterWithTimeout(const std::string& feature, uint32_t v
 uint32_t GvcpChannel::ReadRegister(uint32_t address) {
     RetriggerHeartbeat();
     std::lock_guard<std::mutex> hold(m_lock);
-    return Transact<ReadRegTransaction, uint32_t>(std::make_shared<ReadRegTransaction>(address));
+    return TransactValue<ReadRegTransaction, uint32_t>(
+        std::make_shared<ReadRegTransaction>(address));
 }
 
 uint32_t GvcpChannel::ReadRegister(const std::string& feature) {
@@ -244,7 +253,7 @@ std::map<uint32_t, uint32_t> GvcpChannel::ReadRegisters(const std::vector<uint32
 std::string GvcpChannel::ReadMem(uint32_t address, bool textMode) {
     RetriggerHeartbeat();
     std::lock_guard<std::mutex> hold(m_lock);
-    return Transact<ReadMemTransaction, std::string>(
+    return TransactValue<ReadMemTransaction, std::string>(
         std::make_shared<ReadMemTransaction>(address, textMode));
 }
 
@@ -269,7 +278,7 @@ bool GvcpChannel::SendMemRegister(uint32_t address, const std::string& data) {
     // Built before taking the lock: a text too long is refused here.
     auto transaction = std::make_shared<WriteMemTransaction>(address, data);
     std::lock_guard<std::mutex> hold(m_lock);
-    return Transact<WriteMemTransaction, bool>(transaction);
+    return TransactValue<WriteMemTransaction, bool>(transaction);
 }
 
 bool GvcpChannel::SendMemRegister(const std::string& feature, const std::string& data) {
@@ -385,11 +394,8 @@ void GvcpChannel::Run() {
     }
     m_ioEnded = true;
     // Nobody is left to answer: release every waiting caller.
-    const auto closed = std::make_exception_ptr(
-        XEVException(XEVException::Severity::Error,
-                     "Error : The control channel of the camera at " + m_cameraIp + " is closed."));
     for (auto& entry : m_pending)
-        entry.second->Abandon(closed);
+        entry.second->Abandon("The control channel of the camera at " + m_cameraIp + " is closed.");
     m_pending.clear();
 }
 
@@ -397,28 +403,27 @@ void GvcpChannel::Attempt(const std::shared_ptr<GvcpTransaction>& transaction) {
     m_pending[transaction->Id()] = transaction;
     if (!transaction->timer)
         transaction->timer = std::make_unique<asio::steady_timer>(m_io);
-    m_socket.async_send(
-        asio::buffer(transaction->Command()),
-        [this, transaction](const boost::system::error_code& error, std::size_t) {
-            if (error) {
-                Say(std::string(transaction->Name()) +
-                    "Transaction OnAsyncSended error: " + error.message());
-                m_pending.erase(transaction->Id());
-                transaction->Abandon(std::make_exception_ptr(XEVException(
-                    XEVException::Severity::Error, "Error : Cannot send to the camera at " +
-                                                       m_cameraIp + ": " + error.message())));
-                return;
-            }
-            transaction->timer->expires_after(transaction->Timeout());
-            transaction->timer->async_wait([this, transaction](const boost::system::error_code& e) {
-                if (e == asio::error::operation_aborted ||
-                    m_pending.count(transaction->Id()) == 0 ||
-                    m_pending[transaction->Id()] != transaction)
-                    return; // answered meanwhile
-                m_pending.erase(transaction->Id());
-                Retry(transaction);
-            });
-        });
+    m_socket.async_send(asio::buffer(transaction->Command()),
+                        [this, transaction](const boost::system::error_code& error, std::size_t) {
+                            if (error) {
+                                Say(std::string(transaction->Name()) +
+                                    "Transaction OnAsyncSended error: " + error.message());
+                                m_pending.erase(transaction->Id());
+                                transaction->Abandon("Cannot send to the camera at " + m_cameraIp +
+                                                     ": " + error.message());
+                                return;
+                            }
+                            transaction->timer->expires_after(transaction->Timeout());
+                            transaction->timer->async_wait(
+                                [this, transaction](const boost::system::error_code& e) {
+                                    if (e == asio::error::operation_aborted ||
+                                        m_pending.count(transaction->Id()) == 0 ||
+                                        m_pending[transaction->Id()] != transaction)
+                                        return; // answered meanwhile
+                                    m_pending.erase(transaction->Id());
+                                    Retry(transaction);
+                                });
+                        });
 }
 
 void GvcpChannel::Retry(const std::shared_ptr<GvcpTransaction>& transaction) {

@@ -107,8 +107,12 @@ private:
     void Connect(const std::string& localIp);
     /// Closes the socket and joins the io thread.
     void Shutdown();
+    /// Runs @p transaction on the io thread and waits for its outcome; raises
+    /// its error, if any, on the caller's thread.
     template <class Transaction, class Result>
-    Result Transact(const std::shared_ptr<Transaction>& transaction);
+    GvcpOutcome<Result> Transact(const std::shared_ptr<Transaction>& transaction);
+    template <class Transaction, class Result>
+    Result TransactValue(const std::shared_ptr<Transaction>& transaction);
     bool Write(uint32_t address, uint32_t value, std::chrono::milliseconds timeout);
     std::string ReadMem(uint32_t address, bool textMode);
 

@@ -66,11 +66,9 @@ GvcpTransaction::Verdict ReadRegTransaction::Judge(const uint8_t* ack, std::size
 
 void ReadRegTransaction::GiveUp() {
     Say(" OnAsyncReceived");
-    Abandon(std::make_exception_ptr(XEVException(
-        XEVException::Severity::Error,
-        XEVException::format(XEVException::DefaultBufferSize,
-                             "The camera did not answer the reading of register 0x%04X.",
-                             Address()))));
+    Abandon(XEVException::format(XEVException::DefaultBufferSize,
+                                 "The camera did not answer the reading of register 0x%04X.",
+                                 Address()));
 }
 
 // --- WRITEREG ----------------------------------------------------------------
@@ -97,7 +95,7 @@ GvcpTransaction::Verdict WriteRegTransaction::Judge(const uint8_t* ack, std::siz
         Say("WriteReg bad ack.Status " + std::to_string(status));
         if (CanResend())
             return Verdict::Resend;
-        Abandon(std::make_exception_ptr(WriteRegException(status)));
+        Refuse(status);
         return Verdict::Done;
     }
     Answer(accepted);
@@ -107,11 +105,9 @@ GvcpTransaction::Verdict WriteRegTransaction::Judge(const uint8_t* ack, std::siz
 void WriteRegTransaction::GiveUp() {
     Say("WriteReg OnAsyncReceived reg: " + std::to_string(Address()) +
         ", err.value: 125 ==> exception");
-    Abandon(std::make_exception_ptr(XEVException(
-        XEVException::Severity::Error,
-        XEVException::format(XEVException::DefaultBufferSize,
-                             "The camera did not answer the writing of register 0x%04X.",
-                             Address()))));
+    Abandon(XEVException::format(XEVException::DefaultBufferSize,
+                                 "The camera did not answer the writing of register 0x%04X.",
+                                 Address()));
 }
 
 // --- READMEM -----------------------------------------------------------------

@@ -4,7 +4,6 @@
 
 #include <chrono>
 #include <cstdint>
-#include <exception>
 #include <future>
 #include <memory>
 #include <string>
@@ -12,15 +11,17 @@
 
 namespace XEVLibrary {
 
-/// A write the camera refused with an error status after every resend.
-class WriteRegException : public std::exception {
-public:
-    explicit WriteRegException(uint16_t status) : m_status(status) {}
-    uint16_t Status() const { return m_status; }
-    const char* what() const noexcept override { return "WriteRegException"; }
-
-private:
-    uint16_t m_status;
+/**
+ * How a transaction ended, as its caller receives it: a value, or the text
+ * of the error the caller raises, or (for writes) the error status the
+ * camera kept answering. Errors travel as texts, and the caller raises them
+ * on its own thread, so no exception object is shared between threads.
+ */
+template <class T>
+struct GvcpOutcome {
+    T value{};
+    std::string error;
+    uint16_t refusedStatus = 0;
 };
 
 /**
@@ -59,8 +60,8 @@ public:
     virtual void GiveUp() = 0;
     /// True when a command of this kind left unanswered means the camera is lost.
     virtual bool LosesCameraWhenUnanswered() const = 0;
-    /// Settles the transaction with @p error unless it is settled.
-    virtual void Abandon(std::exception_ptr error) = 0;
+    /// Settles the transaction with the error text @p error unless it is settled.
+    virtual void Abandon(const std::string& error) = 0;
 
     uint16_t Id() const;
     /// Draws a fresh request id into the command for a resend.
@@ -92,20 +93,24 @@ template <class T>
 class GvcpTransactionOf : public GvcpTransaction {
 public:
     using GvcpTransaction::GvcpTransaction;
-    std::future<T> Result() { return m_result.get_future(); }
-    void Abandon(std::exception_ptr error) override {
+    std::future<GvcpOutcome<T>> Result() { return m_result.get_future(); }
+    void Abandon(const std::string& error) override {
         if (Settle())
-            m_result.set_exception(error);
+            m_result.set_value({T{}, error, 0});
     }
 
 protected:
     void Answer(T value) {
         if (Settle())
-            m_result.set_value(std::move(value));
+            m_result.set_value({std::move(value), std::string(), 0});
+    }
+    void Refuse(uint16_t status) {
+        if (Settle())
+            m_result.set_value({T{}, std::string(), status});
     }
 
 private:
-    std::promise<T> m_result;
+    std::promise<GvcpOutcome<T>> m_result;
 };
 
 /// READREG of one address: the 32-bit value at offset 8 of the acknowledge.
@@ -118,8 +123,8 @@ public:
     bool LosesCameraWhenUnanswered() const override { return true; }
 };
 
-/// WRITEREG of one address: true on success, false when refused;
-/// WriteRegException when the camera kept answering with an error status.
+/// WRITEREG of one address: true on success, false when refused; the status
+/// when the camera kept answering with an error status.
 class WriteRegTransaction : public GvcpTransactionOf<bool> {
 public:
     WriteRegTransaction(uint32_t address, uint32_t value, std::chrono::milliseconds timeout);
