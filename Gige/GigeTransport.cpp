@@ -27,10 +27,6 @@ using udp = asio::ip::udp;
 
 namespace {
 
-void Say(const std::string& line) {
-    detail::diagnostic(detail::DiagnosticKind::Information, line);
-}
-
 udp::endpoint Endpoint(uint32_t address, unsigned short port) {
     return udp::endpoint(asio::ip::address_v4(address), port);
 }
@@ -71,20 +67,21 @@ struct Discovery {
         const std::string local = Text(s.socket.local_endpoint());
         if (!rejected.count(s.sender)) {
             if (!IsReachable(info)) {
-                Say("A Gige device was detected at address: " + Text(s.sender) +
-                    " thrue the local ip: " + local + " but is not reachable from this computer");
+                detail::inform("A Gige device was detected at address: " + Text(s.sender) +
+                               " thrue the local ip: " + local +
+                               " but is not reachable from this computer");
                 rejected.insert(s.sender);
                 info.SetNotReachable();
             }
             if (!IsXEVCamera(info)) {
-                Say("A reachable Gige device was detected but it is not a XEV camera");
+                detail::inform("A reachable Gige device was detected but it is not a XEV camera");
                 rejected.insert(s.sender);
                 info.SetNotXevCamera();
             }
         } else {
             IsReachable(info);
         }
-        Say("device detected  camIp = " + Text(s.sender) + ", localIp = " + local);
+        detail::inform("device detected  camIp = " + Text(s.sender) + ", localIp = " + local);
         found.push_back(info);
         discovered.insert(s.sender);
     }
@@ -103,10 +100,10 @@ void Listen(DiscoverySocket& s, Discovery& discovery, const CmdHeader& command) 
 }
 
 void PrintCameras(const char* title, const std::vector<DeviceInfo>& cameras) {
-    Say(title);
+    detail::inform(title);
     for (const DeviceInfo& camera : cameras)
-        Say("\tSN: " + camera.SerialNumber() +
-            ", Ip: " + ByteOrder::Ipv4ToString(camera.CurrentIp()));
+        detail::inform("\tSN: " + camera.SerialNumber() +
+                       ", Ip: " + ByteOrder::Ipv4ToString(camera.CurrentIp()));
 }
 
 /// The unicast targets grouped by the local address that routes to each.
@@ -116,7 +113,7 @@ BySource(const std::vector<uint32_t>& cameras) {
     for (uint32_t camera : cameras) {
         Route route;
         if (!LookupRoute(camera, route)) {
-            Say("unable to find local ip for " + ByteOrder::Ipv4ToString(camera));
+            detail::inform("unable to find local ip for " + ByteOrder::Ipv4ToString(camera));
             continue;
         }
         auto group = std::find_if(groups.begin(), groups.end(),
@@ -140,7 +137,8 @@ std::vector<std::pair<unsigned, unsigned>> GetUnicastAddresses() {
     std::vector<std::pair<unsigned, unsigned>> addresses;
     get_local_ips(addresses);
     for (const auto& [address, index] : addresses)
-        Say("ADDRESSE: " + ByteOrder::Ipv4ToString(address) + ", index = " + std::to_string(index));
+        detail::inform("ADDRESSE: " + ByteOrder::Ipv4ToString(address) +
+                       ", index = " + std::to_string(index));
     return addresses;
 }
 
@@ -156,7 +154,7 @@ bool IsReachable(DeviceInfo& device, unsigned) {
 unsigned GetBestIp(unsigned cameraIp, unsigned) {
     Route route;
     if (!LookupRoute(cameraIp, route)) {
-        Say("unable to find local ip");
+        detail::inform("unable to find local ip");
         return 0;
     }
     return route.sourceAddress;
@@ -207,16 +205,17 @@ std::vector<DeviceInfo> GigeTransport::Discover(int timeInSeconds, int maxDevice
             io.restart();
             if (static_cast<int>(discovery.found.size()) >= maxDevices)
                 break;
-            Say(std::string("\rTrying to discover cameras... ") + Spinner[s_spins++ % 4]);
+            detail::inform(std::string("\rTrying to discover cameras... ") +
+                           Spinner[s_spins++ % 4]);
             std::this_thread::sleep_until(timer.expiry());
         }
     } catch (const std::exception& error) {
-        Say(error.what());
+        detail::inform(error.what());
     }
     sockets.clear();
 
     std::vector<DeviceInfo>& found = discovery.found;
-    Say("Nbre devices = " + std::to_string(found.size()));
+    detail::inform("Nbre devices = " + std::to_string(found.size()));
     const auto linkLocal = std::find_if(found.begin(), found.end(), [](const DeviceInfo& d) {
         return (d.CurrentIp() >> 16) == 0xA9FE;
     });
@@ -239,19 +238,19 @@ bool GigeTransport::ForceIp2(const std::string& mac, const std::string& ip, cons
             udp::socket socket(io, udp::v4());
             socket.set_option(asio::socket_base::broadcast(true));
             socket.bind(Endpoint(local, port));
-            Say("FORCEIP --> ");
+            detail::inform("FORCEIP --> ");
             const ForceIpCmd command(ip, mask, gateway, mac);
             socket.send_to(asio::buffer(command.Bytes()), target);
             std::ostringstream dump;
             command.Dump(dump);
             std::istringstream lines(dump.str());
             for (std::string line; std::getline(lines, line);)
-                Say(line);
+                detail::inform(line);
         };
         std::vector<std::pair<unsigned, unsigned>> local;
         get_local_ips(local);
         for (const auto& entry : local) {
-            Say("ForceIp by: " + ByteOrder::Ipv4ToString(entry.first));
+            detail::inform("ForceIp by: " + ByteOrder::Ipv4ToString(entry.first));
             send(entry.first, Gvcp::Port, Broadcast);
         }
         for (const auto& [source, cameras] : BySource(unicastCameras))
@@ -260,7 +259,7 @@ bool GigeTransport::ForceIp2(const std::string& mac, const std::string& ip, cons
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
         return true;
     } catch (const std::exception& error) {
-        Say(error.what());
+        detail::inform(error.what());
         return false;
     }
 }
@@ -304,7 +303,7 @@ bool GigeTransport::ForceIp(DeviceInfo& device, const std::string& ip, const std
         device.UpdateDefaultGateway(ByteOrder::Load32(&command.Bytes()[60]));
         return true;
     } catch (const std::exception& error) {
-        Say(error.what());
+        detail::inform(error.what());
         return false;
     }
 }

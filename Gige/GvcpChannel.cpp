@@ -18,10 +18,6 @@ using udp = asio::ip::udp;
 
 namespace {
 
-void Say(const std::string& line) {
-    detail::diagnostic(detail::DiagnosticKind::Information, line);
-}
-
 constexpr std::chrono::milliseconds DefaultWriteTimeout{100};
 constexpr uint32_t StreamPortRegister = 0x0D00;
 constexpr uint32_t PacketSizeRegister = 0x0D04;
@@ -57,12 +53,12 @@ void GvcpChannel::Connect(const std::string& localIp) {
             m_socket.connect(udp::endpoint(camera, Gvcp::Port), error);
     }
     if (error) {
-        Say("GVCP1: Unable to connect to " + cameraIp);
+        detail::inform("GVCP1: Unable to connect to " + cameraIp);
         return;
     }
     asio::post(m_io, [this] { Receive(); });
     if (!Open()) {
-        Say("GVCP: Unable to connect to " + cameraIp);
+        detail::inform("GVCP: Unable to connect to " + cameraIp);
         asio::post(m_io, [this] { m_socket.close(); });
         return;
     }
@@ -75,7 +71,7 @@ void GvcpChannel::Connect(const std::string& localIp) {
     std::vector<char> xml;
     GetDeviceDescriptionFile(xml);
     if (xml.empty()) {
-        Say("Unable to load xml device description file");
+        detail::inform("Unable to load xml device description file");
         Close();
         XEVException::throwCriticalError("Unable to load xml device description file");
     }
@@ -97,9 +93,9 @@ GvcpChannel::~GvcpChannel() {
         if (m_open && !m_ioEnded)
             Close();
     } catch (const std::exception& error) {
-        Say(std::string("GvcpChannel::dtor() Exception: ") + error.what());
+        detail::inform(std::string("GvcpChannel::dtor() Exception: ") + error.what());
     } catch (...) {
-        Say("GvcpChannel::dtor() Exception: Inconnue");
+        detail::inform("GvcpChannel::dtor() Exception: Inconnue");
     }
     Shutdown();
 }
@@ -132,7 +128,7 @@ bool GvcpChannel::GrantExclusiveAccess(bool exclusive) {
     try {
         granted = SendRegister(ControlPrivilegeRegister, exclusive ? 1 : 0);
     } catch (const XEVException& error) {
-        Say(error.what());
+        detail::inform(error.what());
     }
     if (granted)
         m_open = exclusive;
@@ -201,7 +197,7 @@ bool GvcpChannel::Write(uint32_t address, uint32_t value, std::chrono::milliseco
     if (outcome.refusedStatus != 0) {
         char text[64];
         std::snprintf(text, sizeof text, "WriteRegException status: %x", outcome.refusedStatus);
-        Say(text);
+        detail::inform(text);
         return false;
     }
     return outcome.value;
@@ -292,13 +288,13 @@ void GvcpChannel::GetDeviceDescriptionFile(std::vector<char>& xml) {
     xml.clear();
     const std::string url = ReadMem(FirstUrlRegister, false);
     if (url.empty()) {
-        Say("Unable to get Camera Description File");
+        detail::inform("Unable to get Camera Description File");
         return;
     }
     DescriptionFile file;
     std::string error;
     if (!file.ParseUrl(std::string(url.c_str()), error)) {
-        Say(error);
+        detail::inform(error);
         return;
     }
     std::vector<char> archive;
@@ -307,7 +303,7 @@ void GvcpChannel::GetDeviceDescriptionFile(std::vector<char>& xml) {
     while (archive.size() < file.Length()) {
         const std::string block = ReadMem(address, false);
         if (block.empty()) {
-            Say("Unable to get Camera Description File Block");
+            detail::inform("Unable to get Camera Description File Block");
             return;
         }
         const std::size_t take =
@@ -316,7 +312,7 @@ void GvcpChannel::GetDeviceDescriptionFile(std::vector<char>& xml) {
         address = static_cast<uint16_t>(address + block.size());
     }
     if (!DescriptionFile::Unzip(archive, xml, error))
-        Say(error);
+        detail::inform(error);
 }
 
 // --- Stream channel and acquisition -------------------------------------------------
@@ -357,7 +353,7 @@ bool GvcpChannel::Start() {
 
 bool GvcpChannel::Stop() {
     if (!m_xml.CommandExist("AcquisitionStop")) {
-        Say("No Stop Command");
+        detail::inform("No Stop Command");
         return false;
     }
     const Command* stop = m_xml.GetCommand(std::string("AcquisitionStop"));
@@ -388,9 +384,9 @@ void GvcpChannel::Run() {
     try {
         m_io.run();
     } catch (const std::exception& error) {
-        Say(std::string("GvcpChannel::Run() Exception: ") + error.what());
+        detail::inform(std::string("GvcpChannel::Run() Exception: ") + error.what());
     } catch (...) {
-        Say("GvcpChannel::Run() Exception: Unknown");
+        detail::inform("GvcpChannel::Run() Exception: Unknown");
     }
     m_ioEnded = true;
     // Nobody is left to answer: release every waiting caller.
@@ -403,27 +399,27 @@ void GvcpChannel::Attempt(const std::shared_ptr<GvcpTransaction>& transaction) {
     m_pending[transaction->Id()] = transaction;
     if (!transaction->timer)
         transaction->timer = std::make_unique<asio::steady_timer>(m_io);
-    m_socket.async_send(asio::buffer(transaction->Command()),
-                        [this, transaction](const boost::system::error_code& error, std::size_t) {
-                            if (error) {
-                                Say(std::string(transaction->Name()) +
-                                    "Transaction OnAsyncSended error: " + error.message());
-                                m_pending.erase(transaction->Id());
-                                transaction->Abandon("Cannot send to the camera at " + m_cameraIp +
-                                                     ": " + error.message());
-                                return;
-                            }
-                            transaction->timer->expires_after(transaction->Timeout());
-                            transaction->timer->async_wait(
-                                [this, transaction](const boost::system::error_code& e) {
-                                    if (e == asio::error::operation_aborted ||
-                                        m_pending.count(transaction->Id()) == 0 ||
-                                        m_pending[transaction->Id()] != transaction)
-                                        return; // answered meanwhile
-                                    m_pending.erase(transaction->Id());
-                                    Retry(transaction);
-                                });
-                        });
+    m_socket.async_send(
+        asio::buffer(transaction->Command()),
+        [this, transaction](const boost::system::error_code& error, std::size_t) {
+            if (error) {
+                detail::inform(std::string(transaction->Name()) +
+                               "Transaction OnAsyncSended error: " + error.message());
+                m_pending.erase(transaction->Id());
+                transaction->Abandon("Cannot send to the camera at " + m_cameraIp + ": " +
+                                     error.message());
+                return;
+            }
+            transaction->timer->expires_after(transaction->Timeout());
+            transaction->timer->async_wait([this, transaction](const boost::system::error_code& e) {
+                if (e == asio::error::operation_aborted ||
+                    m_pending.count(transaction->Id()) == 0 ||
+                    m_pending[transaction->Id()] != transaction)
+                    return; // answered meanwhile
+                m_pending.erase(transaction->Id());
+                Retry(transaction);
+            });
+        });
 }
 
 void GvcpChannel::Retry(const std::shared_ptr<GvcpTransaction>& transaction) {
@@ -447,7 +443,8 @@ void GvcpChannel::Exhausted(const std::shared_ptr<GvcpTransaction>& transaction)
     transaction->GiveUp();
     if (!lost)
         return;
-    Say("system error " + asio::error::make_error_code(asio::error::operation_aborted).message());
+    detail::inform("system error " +
+                   asio::error::make_error_code(asio::error::operation_aborted).message());
     if (m_onCameraLost)
         m_onCameraLost();
     m_io.stop();
@@ -473,9 +470,9 @@ void GvcpChannel::Dispatch(std::size_t size) {
         // A late or stale answer: the command it answers was resent or settled.
         for (const auto& entry : m_pending)
             if (entry.second != m_heartbeatRead)
-                Say(std::string(entry.second->Name()) + " ack.Id " + std::to_string(id) +
-                    " and cmd.Id " + std::to_string(entry.first) +
-                    " mismatch reg = " + std::to_string(entry.second->Address()));
+                detail::inform(std::string(entry.second->Name()) + " ack.Id " + std::to_string(id) +
+                               " and cmd.Id " + std::to_string(entry.first) +
+                               " mismatch reg = " + std::to_string(entry.second->Address()));
         return;
     }
     const std::shared_ptr<GvcpTransaction> transaction = found->second;

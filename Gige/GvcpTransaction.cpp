@@ -24,10 +24,6 @@ std::vector<uint8_t> BuildCommand(uint16_t code, const std::vector<uint32_t>& wo
     return bytes;
 }
 
-void Say(const std::string& line) {
-    detail::diagnostic(detail::DiagnosticKind::Information, line);
-}
-
 constexpr std::chrono::milliseconds RegisterTimeout{100};
 constexpr std::chrono::milliseconds WriteMemTimeout{700};
 
@@ -65,7 +61,7 @@ GvcpTransaction::Verdict ReadRegTransaction::Judge(const uint8_t* ack, std::size
 }
 
 void ReadRegTransaction::GiveUp() {
-    Say(" OnAsyncReceived");
+    detail::inform(" OnAsyncReceived");
     Abandon(XEVException::format(XEVException::DefaultBufferSize,
                                  "The camera did not answer the reading of register 0x%04X.",
                                  Address()));
@@ -85,14 +81,14 @@ GvcpTransaction::Verdict WriteRegTransaction::Judge(const uint8_t* ack, std::siz
     const uint16_t command = ByteOrder::Load16(&Command()[2]);
     bool accepted = false;
     if (answer != static_cast<uint16_t>(command + 1)) {
-        Say("WriteReg ack.Answer " + std::to_string(answer) + " and cmd.CommandId " +
-            std::to_string(command) + " mismatch");
+        detail::inform("WriteReg ack.Answer " + std::to_string(answer) + " and cmd.CommandId " +
+                       std::to_string(command) + " mismatch");
     } else if (status == Gvcp::StatusSuccess) {
         accepted = true;
     } else if (status == Gvcp::StatusAccessDenied) {
-        Say("WriteReg GEV_STATUS_ACCESS_DENIED");
+        detail::inform("WriteReg GEV_STATUS_ACCESS_DENIED");
     } else {
-        Say("WriteReg bad ack.Status " + std::to_string(status));
+        detail::inform("WriteReg bad ack.Status " + std::to_string(status));
         if (CanResend())
             return Verdict::Resend;
         Refuse(status);
@@ -103,8 +99,8 @@ GvcpTransaction::Verdict WriteRegTransaction::Judge(const uint8_t* ack, std::siz
 }
 
 void WriteRegTransaction::GiveUp() {
-    Say("WriteReg OnAsyncReceived reg: " + std::to_string(Address()) +
-        ", err.value: 125 ==> exception");
+    detail::inform("WriteReg OnAsyncReceived reg: " + std::to_string(Address()) +
+                   ", err.value: 125 ==> exception");
     Abandon(XEVException::format(XEVException::DefaultBufferSize,
                                  "The camera did not answer the writing of register 0x%04X.",
                                  Address()));

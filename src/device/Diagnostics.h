@@ -14,6 +14,10 @@ enum class DiagnosticKind { Information, Error };
 /// (XEVManager::setDiagnosticsOutput, setDiagnosticsHandler, XEV_LOG).
 /// Safe from any thread.
 void diagnostic(DiagnosticKind kind, const std::string& line);
+/// An information line: what the library meets and carries on from.
+inline void inform(const std::string& line) {
+    diagnostic(DiagnosticKind::Information, line);
+}
 /// The same, formatted printf-style into at most 512 characters.
 void diagnosticf(DiagnosticKind kind, const char* format, ...)
     __attribute__((format(printf, 2, 3)));
