@@ -1,3 +1,5 @@
+#include "Gige/ByteOrder.h"
+#include "Gige/CmdHeader.h"
 #include "GigeCameraMemory.h"
 #include "GigeDescription.h"
 #include "GigeStreamSender.h"
@@ -27,47 +29,21 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr uint16_t GvcpPort = 3956;
-constexpr uint8_t Magic = 0x42;
+using ByteOrder::Load16;
+using ByteOrder::Load32;
+using ByteOrder::Store16;
+using ByteOrder::Store32;
 
-// Command and acknowledge codes.
-constexpr uint16_t Discovery = 0x0002;
-constexpr uint16_t ForceIp = 0x0004;
-constexpr uint16_t ReadReg = 0x0080;
-constexpr uint16_t WriteReg = 0x0082;
-constexpr uint16_t ReadMem = 0x0084;
-constexpr uint16_t WriteMem = 0x0086;
-
-// Status codes.
-constexpr uint16_t Success = 0x0000;
+// Status codes the library does not need to name.
 constexpr uint16_t NotImplemented = 0x8001;
 constexpr uint16_t InvalidParameter = 0x8002;
 constexpr uint16_t InvalidAddress = 0x8003;
 constexpr uint16_t WriteProtect = 0x8004;
 constexpr uint16_t BadAlignment = 0x8005;
-constexpr uint16_t AccessDenied = 0x8006;
 
 constexpr std::size_t MaxMemoryBytes = 536;
 /// How long the camera reports itself busy after a long operation.
 constexpr auto BusyTime = std::chrono::milliseconds(300);
-
-uint16_t Load16(const uint8_t* p) {
-    return static_cast<uint16_t>(p[0] << 8 | p[1]);
-}
-
-uint32_t Load32(const uint8_t* p) {
-    return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
-}
-
-void Store16(uint8_t* p, uint32_t value) {
-    p[0] = static_cast<uint8_t>(value >> 8);
-    p[1] = static_cast<uint8_t>(value);
-}
-
-void Store32(uint8_t* p, uint32_t value) {
-    Store16(p, value >> 16);
-    Store16(p + 2, value);
-}
 
 uint32_t Ipv4(const std::string& text) {
     in_addr address{};
@@ -245,7 +221,7 @@ struct XEVGigeEmulatedCamera::State {
 
     void open() {
         const uint32_t listenIp = config.listenOnAllAddresses ? INADDR_ANY : currentIp;
-        gvcpSocket = BoundUdpSocket(listenIp, GvcpPort);
+        gvcpSocket = BoundUdpSocket(listenIp, Gvcp::Port);
         try {
             streamSocket = BoundUdpSocket(config.listenOnAllAddresses ? INADDR_ANY : currentIp, 0);
         } catch (...) {
@@ -323,7 +299,7 @@ struct XEVGigeEmulatedCamera::State {
                 continue;
             const uint32_t fromIp = ntohl(from.sin_addr.s_addr);
             const uint16_t fromPort = ntohs(from.sin_port);
-            record(fromIp, fromPort, currentIp, GvcpPort, datagram.data(), std::size_t(size));
+            record(fromIp, fromPort, currentIp, Gvcp::Port, datagram.data(), std::size_t(size));
             handle(datagram.data(), std::size_t(size), from);
         }
     }
@@ -350,7 +326,7 @@ struct XEVGigeEmulatedCamera::State {
     void reply(std::vector<uint8_t>& ack, const sockaddr_in& to) {
         ::sendto(gvcpSocket, ack.data(), ack.size(), 0, reinterpret_cast<const sockaddr*>(&to),
                  sizeof to);
-        record(currentIp, GvcpPort, ntohl(to.sin_addr.s_addr), ntohs(to.sin_port), ack.data(),
+        record(currentIp, Gvcp::Port, ntohl(to.sin_addr.s_addr), ntohs(to.sin_port), ack.data(),
                ack.size());
     }
 
@@ -369,7 +345,7 @@ struct XEVGigeEmulatedCamera::State {
         ++counters.commands;
         if (faults.silent)
             return;
-        if (size < 8 || d[0] != Magic) {
+        if (size < 8 || d[0] != CmdHeader::MagicValue) {
             ++counters.refused;
             return;
         }
@@ -387,29 +363,29 @@ struct XEVGigeEmulatedCamera::State {
 
         std::vector<uint8_t> ack;
         switch (command) {
-        case Discovery:
+        case Gvcp::CmdDiscovery:
             ++counters.discoveries;
-            ack = Ack(Success, Discovery + 1, 248, id);
+            ack = Ack(Gvcp::StatusSuccess, Gvcp::AckDiscovery, 248, id);
             std::copy_n(memory.bytes(0), 248, ack.begin() + 8);
             break;
-        case ForceIp:
+        case Gvcp::CmdForceIp:
             if (!forceIp(payload, available))
                 return; // addressed to another camera
-            ack = Ack(Success, ForceIp + 1, 0, id);
+            ack = Ack(Gvcp::StatusSuccess, Gvcp::AckForceIp, 0, id);
             break;
-        case ReadReg:
+        case Gvcp::CmdReadReg:
             ++counters.readRegisters;
             ack = readRegisters(payload, available, id, fromController);
             break;
-        case WriteReg:
+        case Gvcp::CmdWriteReg:
             ++counters.writeRegisters;
             ack = writeRegisters(payload, available, id, fromIp, fromPort, fromController, hold);
             break;
-        case ReadMem:
+        case Gvcp::CmdReadMem:
             ++counters.readMemories;
             ack = readMemory(payload, available, id);
             break;
-        case WriteMem:
+        case Gvcp::CmdWriteMem:
             ++counters.writeMemories;
             ack = writeMemory(payload, available, id, fromController);
             break;
@@ -418,7 +394,7 @@ struct XEVGigeEmulatedCamera::State {
             ack = Ack(NotImplemented, static_cast<uint16_t>(command + 1), 0, id);
             break;
         }
-        if (command >= ReadReg && command <= WriteMem) {
+        if (command >= Gvcp::CmdReadReg && command <= Gvcp::CmdWriteMem) {
             if (faults.status != 0)
                 Store16(&ack[0], faults.status);
             if (faults.staleAcknowledgeFirst) {
@@ -427,7 +403,7 @@ struct XEVGigeEmulatedCamera::State {
                 reply(stale, from);
             }
         }
-        if (Load16(&ack[0]) != Success)
+        if (Load16(&ack[0]) != Gvcp::StatusSuccess)
             ++counters.refused;
         lastAckId = id;
         reply(ack, from);
@@ -448,7 +424,7 @@ struct XEVGigeEmulatedCamera::State {
         if (!config.listenOnAllAddresses && ip != currentIp) {
             // Move to the new address: answer from there from now on.
             try {
-                const int moved = BoundUdpSocket(ip, GvcpPort);
+                const int moved = BoundUdpSocket(ip, Gvcp::Port);
                 ::close(gvcpSocket);
                 gvcpSocket = moved;
             } catch (const std::exception&) {
@@ -463,8 +439,8 @@ struct XEVGigeEmulatedCamera::State {
                                        bool fromController) {
         const std::size_t count = size / 4;
         if (count == 0 || count > MaxMemoryBytes / 4 || size % 4 != 0)
-            return Ack(InvalidParameter, ReadReg + 1, 0, id);
-        std::vector<uint8_t> ack = Ack(Success, ReadReg + 1, count * 4, id);
+            return Ack(InvalidParameter, Gvcp::AckReadReg, 0, id);
+        std::vector<uint8_t> ack = Ack(Gvcp::StatusSuccess, Gvcp::AckReadReg, count * 4, id);
         for (std::size_t i = 0; i < count; ++i) {
             const uint32_t address = Load32(p + 4 * i);
             if (address % 4 != 0) {
@@ -492,7 +468,7 @@ struct XEVGigeEmulatedCamera::State {
                                         uint32_t fromIp, uint16_t fromPort, bool fromController,
                                         std::unique_lock<std::mutex>& hold) {
         const std::size_t count = size / 8;
-        std::vector<uint8_t> ack = Ack(Success, WriteReg + 1, 4, id);
+        std::vector<uint8_t> ack = Ack(Gvcp::StatusSuccess, Gvcp::AckWriteReg, 4, id);
         if (count == 0 || size % 8 != 0) {
             Store16(&ack[0], InvalidParameter);
             return ack;
@@ -503,7 +479,7 @@ struct XEVGigeEmulatedCamera::State {
             const uint32_t value = Load32(p + 8 * done + 4);
             const uint16_t status =
                 writeRegister(address, value, fromIp, fromPort, fromController, hold);
-            if (status != Success) {
+            if (status != Gvcp::StatusSuccess) {
                 Store16(&ack[0], status);
                 break;
             }
@@ -516,14 +492,14 @@ struct XEVGigeEmulatedCamera::State {
     uint16_t writeRegister(uint32_t address, uint32_t value, uint32_t fromIp, uint16_t fromPort,
                            bool fromController, std::unique_lock<std::mutex>& hold) {
         if (faults.accessDenied)
-            return AccessDenied;
+            return Gvcp::StatusAccessDenied;
         if (address % 4 != 0)
             return BadAlignment;
         if (!memory.contains(address, 4))
             return InvalidAddress;
         if (address == Bootstrap::ControlPrivilege) {
             if (controlled && !fromController)
-                return AccessDenied;
+                return Gvcp::StatusAccessDenied;
             controlled = value != 0;
             controllerIp = fromIp;
             controllerPort = fromPort;
@@ -531,24 +507,24 @@ struct XEVGigeEmulatedCamera::State {
             memory.write32(address, value);
             if (!controlled)
                 stopStreamLocked();
-            return Success;
+            return Gvcp::StatusSuccess;
         }
         if (!fromController)
-            return AccessDenied;
+            return Gvcp::StatusAccessDenied;
         if (!memory.writable(address))
             return WriteProtect;
         if (address == Bootstrap::StreamPacketSize) {
             memory.write32(address, value & 0x7FFFFFFF);
             if (value & 0x80000000)
                 fireTestPacket(value & 0xFFFF);
-            return Success;
+            return Gvcp::StatusSuccess;
         }
         memory.write32(address, value);
         if (const auto command = commands.find(address); command != commands.end())
             runCommand(command->second, hold);
         else
             followSetting(address, value);
-        return Success;
+        return Gvcp::StatusSuccess;
     }
 
     void fireTestPacket(unsigned packetSize) {
@@ -601,17 +577,18 @@ struct XEVGigeEmulatedCamera::State {
 
     std::vector<uint8_t> readMemory(const uint8_t* p, std::size_t size, uint16_t id) {
         if (size < 8)
-            return Ack(InvalidParameter, ReadMem + 1, 0, id);
+            return Ack(InvalidParameter, Gvcp::AckReadMem, 0, id);
         const uint32_t address = Load32(p);
         const uint16_t count = Load16(p + 6);
         if (count == 0 || count > MaxMemoryBytes || count % 4 != 0 || address % 4 != 0)
-            return Ack(InvalidParameter, ReadMem + 1, 4, id);
+            return Ack(InvalidParameter, Gvcp::AckReadMem, 4, id);
         if (!memory.contains(address, count)) {
-            std::vector<uint8_t> ack = Ack(InvalidAddress, ReadMem + 1, 4, id);
+            std::vector<uint8_t> ack = Ack(InvalidAddress, Gvcp::AckReadMem, 4, id);
             Store32(&ack[8], address);
             return ack;
         }
-        std::vector<uint8_t> ack = Ack(Success, ReadMem + 1, 4 + std::size_t(count), id);
+        std::vector<uint8_t> ack =
+            Ack(Gvcp::StatusSuccess, Gvcp::AckReadMem, 4 + std::size_t(count), id);
         Store32(&ack[8], address);
         std::copy_n(memory.bytes(address), count, ack.begin() + 12);
         return ack;
@@ -619,7 +596,7 @@ struct XEVGigeEmulatedCamera::State {
 
     std::vector<uint8_t> writeMemory(const uint8_t* p, std::size_t size, uint16_t id,
                                      bool fromController) {
-        std::vector<uint8_t> ack = Ack(Success, WriteMem + 1, 4, id);
+        std::vector<uint8_t> ack = Ack(Gvcp::StatusSuccess, Gvcp::AckWriteMem, 4, id);
         if (size < 8 || (size - 4) > MaxMemoryBytes || (size - 4) % 4 != 0) {
             Store16(&ack[0], InvalidParameter);
             return ack;
@@ -627,7 +604,7 @@ struct XEVGigeEmulatedCamera::State {
         const uint32_t address = Load32(p);
         const std::size_t count = size - 4;
         if (faults.accessDenied || !fromController) {
-            Store16(&ack[0], AccessDenied);
+            Store16(&ack[0], Gvcp::StatusAccessDenied);
             return ack;
         }
         if (address % 4 != 0 || !memory.contains(address, count)) {

@@ -1,5 +1,7 @@
 #include "GigeStreamSender.h"
 
+#include "Gige/ByteOrder.h"
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -20,15 +22,8 @@ constexpr unsigned IpUdpBytes = 28;
 constexpr unsigned Variants = 4;
 constexpr uint32_t Rgb8 = 0x02180014;
 
-void Store16(uint8_t* p, uint32_t value) {
-    p[0] = static_cast<uint8_t>(value >> 8);
-    p[1] = static_cast<uint8_t>(value);
-}
-
-void Store32(uint8_t* p, uint32_t value) {
-    Store16(p, value >> 16);
-    Store16(p + 2, value);
-}
+using ByteOrder::Store16;
+using ByteOrder::Store32;
 
 /// GVSP header: status 0, block id, packet format, 24-bit packet id.
 void Header(std::vector<uint8_t>& d, uint16_t blockId, uint8_t format, uint32_t packetId) {
