@@ -445,6 +445,9 @@ void GvcpChannel::Exhausted(const std::shared_ptr<GvcpTransaction>& transaction)
         return;
     detail::inform("system error " +
                    asio::error::make_error_code(asio::error::operation_aborted).message());
+    // From here every command fails at once, also those the handler makes
+    // while it stops the device: none of them could be sent from this thread.
+    m_ioEnded = true;
     if (m_onCameraLost)
         m_onCameraLost();
     m_io.stop();

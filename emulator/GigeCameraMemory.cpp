@@ -47,8 +47,11 @@ GigeCameraMemory::GigeCameraMemory(const XEVGigeCameraConfig& config,
             writeText(entry.address, entry.length, entry.text);
         else if (entry.kind != GigeFeature::Kind::Command)
             write32(entry.address, entry.initial);
+        // A client writes a text filling its register with 4 more zero bytes.
+        const uint32_t span =
+            std::max(entry.length, 4u) + (entry.kind == GigeFeature::Kind::String ? 4u : 0u);
         if (entry.access != "RO")
-            for (uint32_t a = entry.address; a < entry.address + std::max(entry.length, 4u); a += 4)
+            for (uint32_t a = entry.address; a < entry.address + span; a += 4)
                 m_writable[a / 4] = true;
     }
     for (uint32_t address : {ControlPrivilege, HeartbeatTimeout, StreamPort, StreamPacketSize,

@@ -189,6 +189,8 @@ struct XEVGigeEmulatedCamera::State {
             if (entry.kind == GigeFeature::Kind::Command)
                 commands[entry.address] = entry.name;
         currentIp = Ipv4(c.address);
+        if (c.maxFps > 0)
+            setFeature("MaxFPS", floatBits(static_cast<float>(c.maxFps)));
     }
 
     uint32_t feature(const std::string& name) const {
@@ -387,7 +389,7 @@ struct XEVGigeEmulatedCamera::State {
             break;
         case Gvcp::CmdWriteMem:
             ++counters.writeMemories;
-            ack = writeMemory(payload, available, id, fromController);
+            ack = writeMemory(payload, available, id, fromController, hold);
             break;
         default:
             ++counters.refused;
@@ -566,7 +568,8 @@ struct XEVGigeEmulatedCamera::State {
         setFeature("PayloadSize", featureValue("Width") * featureValue("Height") * bytes);
         // Readout takes 30 us per line; exposure and readout bound the rate.
         const double frameUs = featureFloat("ExposureTime") + 30.0 * (featureValue("Height") + 10);
-        setFeature("MaxFPS", floatBits(static_cast<float>(std::floor(1e6 / frameUs))));
+        setFeature("MaxFPS", floatBits(static_cast<float>(
+                                 config.maxFps > 0 ? config.maxFps : std::floor(1e6 / frameUs))));
         const double fps = config.model == GigeModel::FulmarGigE
                                ? featureValue("AcquisitionFrameRate")
                                : featureFloat("AcquisitionFrameRate");
@@ -595,7 +598,7 @@ struct XEVGigeEmulatedCamera::State {
     }
 
     std::vector<uint8_t> writeMemory(const uint8_t* p, std::size_t size, uint16_t id,
-                                     bool fromController) {
+                                     bool fromController, std::unique_lock<std::mutex>& hold) {
         std::vector<uint8_t> ack = Ack(Gvcp::StatusSuccess, Gvcp::AckWriteMem, 4, id);
         if (size < 8 || (size - 4) > MaxMemoryBytes || (size - 4) % 4 != 0) {
             Store16(&ack[0], InvalidParameter);
@@ -617,6 +620,15 @@ struct XEVGigeEmulatedCamera::State {
                 return ack;
             }
         memory.writeBytes(address, p + 4, count);
+        // Clients that write features with WRITEMEM (Aravis does) start the
+        // acquisition and change settings as with WRITEREG.
+        for (std::size_t i = 0; i < count; i += 4) {
+            const uint32_t at = address + static_cast<uint32_t>(i);
+            if (const auto command = commands.find(at); command != commands.end())
+                runCommand(command->second, hold);
+            else
+                followSetting(at, memory.read32(at));
+        }
         Store16(&ack[10], static_cast<uint32_t>(count));
         return ack;
     }

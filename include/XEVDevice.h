@@ -189,6 +189,9 @@ protected:
     /// The error that ended the last capture, kept by the concrete device.
     XEVErrorRecord m_lastError;
 
+    // Completes captures on a thread of its own, marked as a camera thread.
+    friend class CaptureLifecycle;
+
     /// Marks the calling thread as one of @p device's own (isOwnThread())
     /// for the lifetime of the mark: camera threads hold one while they run.
     class OwnThreadMark {

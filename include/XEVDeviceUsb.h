@@ -16,8 +16,8 @@
 
 namespace XEVLibrary {
 
+class CaptureLifecycle;
 class XEVDeviceDescriptorUsb;
-class XEVObserver;
 class XEVParam;
 class XEVTransfert;
 class UsbDeviceHandle;
@@ -142,29 +142,14 @@ private:
     void raiseNucSignal(double minExposure);
 
     // Acquisition side.
-    enum class CaptureState { Idle, Starting, Running, Ending };
-
     void startThreads();
     void stopThreads();
     void capturing();
     static void* _threadProc(void* device);
     void StartSoftTrigger();
-    void WaitEndProcessing(bool completed);
-    void ConnectToFinalObserverDoneSignal(long frames);
-    void DisconnectFromFinalObserverDoneSignal();
-    void OnFinalObserverDone();
     void startCapture(long frameLimit, bool waitObservers, const char* operation);
-    /// Ends the capture that runs, or waits for the thread that ends it.
-    void endCapture(bool resetCounters);
-    /// Second half of an ending, without any lock: stops production, then idle.
-    void finishEnding(bool resetCounters);
-    /// Waits, with the acquisition lock, while a capture starts or ends.
-    void waitWhileTransitional(boost::unique_lock<boost::mutex>& lock);
-    void abandonObserverWait();
     /// Keeps the error that stopped a camera thread and ends the capture.
     void failCapture(std::exception_ptr error);
-    /// Refuses @p operation on one of this device's own threads.
-    void refuseOnOwnThread(const char* operation) const;
 
     const XEVDeviceDescriptorUsb* m_descriptor;
     const Family m_family;
@@ -185,29 +170,13 @@ private:
     std::string m_nucPath;
     std::atomic<bool> m_softTriggerSelected{false};
 
+    std::unique_ptr<CaptureLifecycle> m_capture;
     std::unique_ptr<boost::thread> m_captureThread;
-    bool m_alive = true;
-    CaptureState m_state = CaptureState::Idle;
-    mutable boost::mutex m_acquisitionLock;
-    boost::condition_variable m_startCondition;
-    /// Notified at every change of the capture state.
-    boost::condition_variable m_stateChanged;
-    int64_t m_frameCount = 0;
-    int64_t m_frameLimit = -1;
-    bool m_waitForObservers = true;
-    bool m_captureCompleted = false;
 
     std::unique_ptr<boost::thread> m_softTriggerThread;
     boost::condition_variable m_softTriggerCondition;
     bool m_transferStarted = false;
     boost::mutex m_softTriggerLock;
-
-    boost::mutex m_doneLock;
-    boost::condition_variable m_doneCondition;
-    uint64_t m_finalObserverCount = 0;
-    uint64_t m_doneCount = 0;
-    bool m_abandonWait = false;
-    std::vector<XEVObserver*> m_finalObservers;
 };
 
 } // namespace XEVLibrary

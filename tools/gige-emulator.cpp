@@ -5,25 +5,20 @@
 
 #include <boost/program_options.hpp>
 
-#include <csignal>
+#include <signal.h>
+#include <sys/resource.h>
+
 #include <cstdio>
 #include <iostream>
 #include <map>
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace po = boost::program_options;
 using namespace XEVLibrary::Emulator;
 
 namespace {
-
-volatile std::sig_atomic_t s_interrupted = 0;
-
-void Interrupt(int) {
-    s_interrupted = 1;
-}
 
 const std::map<std::string, GigeModel> Models{
     {"CurlewGigE", GigeModel::CurlewGigE},        {"CurlewcGigE", GigeModel::CurlewcGigE},
@@ -40,6 +35,20 @@ const std::map<std::string, XEVGigeDescriptionFault> DescriptionFaults{
     {"other-scheme", XEVGigeDescriptionFault::OtherScheme},
 };
 
+/// The cameras' counters and the processor time of this process so far.
+void Report(const std::vector<std::unique_ptr<XEVGigeEmulatedCamera>>& cameras) {
+    for (const auto& camera : cameras) {
+        const XEVGigeCameraCounters c = camera->counters();
+        std::cout << camera->address() << ": " << c.commands << " commands, " << c.framesSent
+                  << " frames, " << c.packetsSent << " stream packets\n";
+    }
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    const long long us = (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1000000LL +
+                         usage.ru_utime.tv_usec + usage.ru_stime.tv_usec;
+    std::cout << "processor time: " << us << " us" << std::endl;
+}
+
 template <class Table>
 std::string Names(const Table& table) {
     std::string names;
@@ -51,6 +60,14 @@ std::string Names(const Table& table) {
 } // namespace
 
 int main(int argc, char** argv) {
+    // Signals are taken by the main thread alone, camera threads never see them.
+    sigset_t signals;
+    sigemptyset(&signals);
+    sigaddset(&signals, SIGINT);
+    sigaddset(&signals, SIGTERM);
+    sigaddset(&signals, SIGUSR1);
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+
     po::options_description options("Options");
     std::vector<std::string> addresses;
     std::string model = "HeronGigE";
@@ -69,6 +86,9 @@ int main(int argc, char** argv) {
         "name", po::value(&base.userDefinedName), "user-defined name (at most 15 characters)")(
         "mtu", po::value(&base.mtu)->default_value(base.mtu),
         "largest packet the emulated link carries (test packets beyond it are lost)")(
+        "max-fps", po::value(&base.maxFps),
+        "frame-rate ceiling the camera reports (MaxFPS, at most 400), for benchmarks "
+        "(default: from exposure and readout)")(
         "all-addresses", po::bool_switch(&base.listenOnAllAddresses),
         "listen on every address of the host, so that broadcasts arrive (one camera only)")(
         "pcap", po::value(&pcap), "write every datagram sent and received to this pcap file")(
@@ -104,7 +124,8 @@ int main(int argc, char** argv) {
                      "(Ctrl-C). Each camera answers GVCP on UDP port 3956 of its address and\n"
                      "streams GVSP where a client programs it. Any 127.0.0.x address works on\n"
                      "one machine; clients find such cameras by asking their address directly\n"
-                     "(XEV_GIGE_CAMERAS=127.0.0.2 for this library, arv-tool-0.8 -a 127.0.0.2).\n\n"
+                     "(XEV_GIGE_CAMERAS=127.0.0.2 for this library, arv-tool-0.8 -a 127.0.0.2).\n"
+                     "SIGUSR1 prints the counters and the processor time used so far.\n\n"
                   << options << "\n";
         return 0;
     }
@@ -123,6 +144,7 @@ int main(int argc, char** argv) {
                 XEVGigeCameraConfig::forModel(Models.at(model), addresses[i]);
             config.userDefinedName = base.userDefinedName;
             config.mtu = base.mtu;
+            config.maxFps = base.maxFps;
             config.listenOnAllAddresses = base.listenOnAllAddresses;
             if (!firmware.empty())
                 config.firmwareVersion = firmware;
@@ -141,14 +163,8 @@ int main(int argc, char** argv) {
         return 1;
     }
     std::cout.flush();
-    std::signal(SIGINT, Interrupt);
-    std::signal(SIGTERM, Interrupt);
-    while (!s_interrupted)
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    for (const auto& camera : cameras) {
-        const XEVGigeCameraCounters c = camera->counters();
-        std::cout << camera->address() << ": " << c.commands << " commands, " << c.framesSent
-                  << " frames, " << c.packetsSent << " stream packets\n";
-    }
+    for (int signal = 0; sigwait(&signals, &signal) == 0 && signal == SIGUSR1;)
+        Report(cameras);
+    Report(cameras);
     return 0;
 }

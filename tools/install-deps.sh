@@ -11,7 +11,7 @@ packages=(
     libopencv-dev libusb-1.0-0-dev zlib1g-dev librapidxml-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     umockdev libumockdev-dev xvfb xauth libx11-dev
-    aravis-tools-cli tshark iproute2
+    aravis-tools-cli aravis-tools tshark iproute2
 )
 
 missing=()

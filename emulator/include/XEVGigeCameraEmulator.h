@@ -38,6 +38,9 @@ struct XEVGigeCameraConfig {
     /// never arrives.
     unsigned mtu = 1500;
     uint32_t sceneSeed = 1;
+    /// When above 0, the frame-rate ceiling the camera reports (MaxFPS),
+    /// instead of the one its exposure and readout give: for benchmarks.
+    double maxFps = 0;
     /// When not empty, every datagram sent and received is written there
     /// (pcap, Ethernet + IPv4 + UDP headers made up around each datagram).
     std::string pcapPath;

@@ -7,6 +7,7 @@
 #include "XEVDeviceDescriptor.h"
 #include "XEVDeviceDescriptorGige.h"
 #include "XEVDeviceDescriptorUsb.h"
+#include "XEVDeviceGige.h"
 #include "XEVDeviceUsb.h"
 #include "XEVException.h"
 #include "device/Diagnostics.h"
@@ -51,11 +52,6 @@ boost::mutex& teardownLock() {
 
 [[noreturn]] void throwNoDevice() {
     XEVException::throwError(std::string("No device connected."));
-}
-
-[[noreturn]] void throwGigeUnavailable(const char* what) {
-    XEVException::throwError(XEVException::format(
-        MessageSize, "%s: opening GigE Vision cameras is not supported by this build.", what));
 }
 
 /// The cameras to ask directly: the manager's list and XEV_GIGE_CAMERAS.
@@ -286,7 +282,8 @@ XEVDevice* XEVManager::openDescriptor(XEVDeviceDescriptor& descriptor, unsigned 
                     XEVException::throwCriticalError("The Gige device at address: " + ip +
                                                      " is not a XEV camera");
             }
-            throwGigeUnavailable("openDevice");
+            return std::unique_ptr<XEVDevice>(
+                new XEVDeviceGige(&gige, configuration, port, fifoSize));
         }
         return std::unique_ptr<XEVDevice>(new XEVDeviceUsb(
             static_cast<const XEVDeviceDescriptorUsb*>(&descriptor), configuration, fifoSize));

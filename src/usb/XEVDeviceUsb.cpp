@@ -7,6 +7,7 @@
 #include "XEVDeviceDescriptorUsb.h"
 #include "XEVException.h"
 #include "XEVParam.h"
+#include "device/CaptureLifecycle.h"
 #include "device/DeviceImpl.h"
 #include "device/Diagnostics.h"
 #include "usb/UsbSeam.h"
@@ -65,6 +66,8 @@ XEVDeviceUsb::XEVDeviceUsb(const XEVDeviceDescriptorUsb* descriptor,
           return Family::Other;
       }()) {
     m_pending.fps = 25.0;
+    m_capture = std::make_unique<CaptureLifecycle>(*this, m_lastError, "XEVDeviceUsb",
+                                                   CaptureLifecycle::Hooks{});
 
     // The descriptor adapts this device's copy of the configuration; the
     // parameters it creates belong to this device.
@@ -116,7 +119,7 @@ XEVDeviceUsb::XEVDeviceUsb(const XEVDeviceDescriptorUsb* descriptor,
 XEVDeviceUsb::~XEVDeviceUsb() {
     try {
         // Stop as Stop(false) would, also for a camera that is gone.
-        endCapture(false);
+        m_capture->end(false);
     } catch (const std::exception& error) {
         detail::diagnosticf(detail::DiagnosticKind::Error,
                             "XEVDeviceUsb: stopping on destruction failed: %s", error.what());

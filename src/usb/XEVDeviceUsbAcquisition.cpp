@@ -8,6 +8,7 @@
 #include "XEVException.h"
 #include "XEVObserver.h"
 #include "XEVParam.h"
+#include "device/CaptureLifecycle.h"
 #include "device/DeviceImpl.h"
 #include "device/Diagnostics.h"
 #include "pipeline/ThreadPriority.h"
@@ -23,9 +24,6 @@ namespace XEVLibrary {
 namespace {
 
 constexpr int CaptureThreadPriority = 90;
-/// Longest wait for a capture that another thread is starting or ending: the
-/// stages below finish the frames they hold, then their threads are joined.
-constexpr int TransitionDeadlineSeconds = 10;
 /// The camera's frame counter has 24 bits.
 constexpr uint32_t CounterRange = 0x1000000;
 
@@ -81,11 +79,7 @@ void XEVDeviceUsb::startThreads() {
 }
 
 void XEVDeviceUsb::stopThreads() {
-    {
-        boost::lock_guard<boost::mutex> guard(m_acquisitionLock);
-        m_alive = false;
-    }
-    abandonObserverWait();
+    m_capture->shutdown();
     if (m_softTriggerThread) {
         {
             boost::lock_guard<boost::mutex> guard(m_softTriggerLock);
@@ -95,7 +89,6 @@ void XEVDeviceUsb::stopThreads() {
         m_softTriggerThread->join();
         m_softTriggerThread.reset();
     }
-    m_startCondition.notify_all();
     if (m_captureThread) {
         m_captureThread->join();
         m_captureThread.reset();
@@ -125,31 +118,12 @@ void XEVDeviceUsb::capturing() {
 
     for (;;) {
         try {
-            // The last frame of an N-frame capture is in.
-            bool limitReached = false;
-            {
-                boost::lock_guard<boost::mutex> guard(m_acquisitionLock);
-                limitReached = m_state == CaptureState::Running && m_frameLimit > 0 &&
-                               m_frameCount >= m_frameLimit;
-            }
-            if (limitReached) {
-                WaitEndProcessing(true);
-                m_transfert->stop(m_handle.get());
-                m_transfert->start(m_handle.get());
-                streamPrimed = false;
-            }
-
             // Idle until a capture runs.
-            {
-                boost::unique_lock<boost::mutex> lock(m_acquisitionLock);
-                if (!m_alive)
-                    return;
-                if (!m_connected.load() || m_state != CaptureState::Running) {
-                    m_startCondition.wait(lock);
-                    streamPrimed = false;
-                    continue;
-                }
-            }
+            bool waited = false;
+            if (!m_capture->waitForRunning(waited))
+                return;
+            if (waited)
+                streamPrimed = false;
             if (!streamPrimed) {
                 // Restart the stream so that the first read gets a whole frame.
                 m_transfert->start(m_handle.get());
@@ -255,42 +229,48 @@ void XEVDeviceUsb::capturing() {
             }
 
             // Commit while the capture still runs.
-            boost::lock_guard<boost::mutex> guard(m_acquisitionLock);
-            const bool wanted = m_state == CaptureState::Running &&
-                                !(m_frameLimit > 0 && m_frameCount >= m_frameLimit);
-            if (!wanted) {
+            XEVFrameInfo record;
+            uint32_t counter = 0;
+            const auto framesOf = [&](int64_t framesSoFar) -> int64_t {
+                if (!hasInfoLine)
+                    return 1;
+                counter = (uint32_t(words[13]) * 4096 + words[14]) & 0xFFFFFF;
+                const uint32_t sent =
+                    framesSoFar == 0 ? 1
+                                     : framesBetween(previousCounter, counter, counterWrapsToZero);
+                if (sent == 0)
+                    detail::diagnosticf(detail::DiagnosticKind::Information,
+                                        ": Repeated frame counter %u", unsigned(counter));
+                return sent;
+            };
+            const auto commit = [&](int64_t frameCount) {
+                if (hasInfoLine) {
+                    previousCounter = counter;
+                    const uint32_t raw = words[12];
+                    double celsius;
+                    if (m_family == Family::Kestrel && m_descriptor->hasTEC())
+                        celsius = (double(raw & 0xFFF) - 0xD81) * -0.1462;
+                    else if (m_family == Family::Ibis || m_descriptor->hasTEC())
+                        celsius = (double(raw) - 0x3D7) * -0.534;
+                    else
+                        celsius = uncooledCelsius(raw);
+                    record.temperature = static_cast<float>(celsius);
+                }
+                record.frameNumber = uint64_t(frameCount);
+                unlockFrameForWrite(record);
+            };
+            const CaptureLifecycle::Admission admission = m_capture->admit(framesOf, commit);
+            if (admission == CaptureLifecycle::Admission::Refused) {
                 cancelWriting();
                 continue;
             }
-            XEVFrameInfo record;
-            if (!hasInfoLine) {
-                ++m_frameCount;
-            } else {
-                const uint32_t counter = (uint32_t(words[13]) * 4096 + words[14]) & 0xFFFFFF;
-                const uint32_t raw = words[12];
-                const uint32_t sent =
-                    m_frameCount == 0 ? 1
-                                      : framesBetween(previousCounter, counter, counterWrapsToZero);
-                if (sent == 0) {
-                    detail::diagnosticf(detail::DiagnosticKind::Information,
-                                        ": Repeated frame counter %u", unsigned(counter));
-                    cancelWriting();
-                    continue;
-                }
-                m_frameCount += sent;
-                previousCounter = counter;
-
-                double celsius;
-                if (m_family == Family::Kestrel && m_descriptor->hasTEC())
-                    celsius = (double(raw & 0xFFF) - 0xD81) * -0.1462;
-                else if (m_family == Family::Ibis || m_descriptor->hasTEC())
-                    celsius = (double(raw) - 0x3D7) * -0.534;
-                else
-                    celsius = uncooledCelsius(raw);
-                record.temperature = static_cast<float>(celsius);
+            if (admission == CaptureLifecycle::Admission::Last) {
+                // The last frame of an N-frame capture is in.
+                m_capture->completeCapture();
+                m_transfert->stop(m_handle.get());
+                m_transfert->start(m_handle.get());
+                streamPrimed = false;
             }
-            record.frameNumber = uint64_t(m_frameCount);
-            unlockFrameForWrite(record);
         } catch (...) {
             const std::exception_ptr error = std::current_exception();
             try {
@@ -311,13 +291,9 @@ void XEVDeviceUsb::StartSoftTrigger() {
             m_softTriggerCondition.wait(lock, [this] { return m_transferStarted; });
             m_transferStarted = false;
         }
-        int64_t limit = 0;
-        {
-            boost::lock_guard<boost::mutex> guard(m_acquisitionLock);
-            if (!m_alive)
-                return;
-            limit = m_frameLimit;
-        }
+        if (!m_capture->alive())
+            return;
+        const int64_t limit = m_capture->frameLimit();
         // The thread lives as long as the device, so that selecting the soft
         // trigger again later still triggers.
         if (!m_softTriggerSelected.load() || !m_connected.load())
@@ -335,50 +311,11 @@ void XEVDeviceUsb::StartSoftTrigger() {
 }
 
 void XEVDeviceUsb::failCapture(std::exception_ptr error) {
-    // Nothing from the camera or the pipeline may end the process: the
-    // capture ends, the thread waits for the next one.
-    const std::string text = m_lastError.record(error);
-    detail::diagnosticf(detail::DiagnosticKind::Error, "XEVDeviceUsb capture stopped on error: %s",
-                        text.c_str());
-    try {
-        endCapture(false);
-    } catch (...) {
-        const std::string consequence = XEVErrorRecord::describe(std::current_exception());
-        detail::diagnosticf(detail::DiagnosticKind::Error,
-                            "XEVDeviceUsb capture did not end cleanly: %s", consequence.c_str());
-    }
-}
-
-void XEVDeviceUsb::refuseOnOwnThread(const char* operation) const {
-    if (isOwnThread())
-        XEVException::throwError("For XEVDevice(%s), %s cannot be called from one of the "
-                                 "device's own threads (a frame callback or a camera "
-                                 "notification).",
-                                 modelId().c_str(), operation);
+    m_capture->fail(error);
 }
 
 bool XEVDeviceUsb::IsCapturing() const {
-    boost::lock_guard<boost::mutex> guard(m_acquisitionLock);
-    return m_state != CaptureState::Idle;
-}
-
-void XEVDeviceUsb::waitWhileTransitional(boost::unique_lock<boost::mutex>& lock) {
-    const bool settled =
-        m_stateChanged.wait_for(lock, boost::chrono::seconds(TransitionDeadlineSeconds), [this] {
-            return m_state != CaptureState::Starting && m_state != CaptureState::Ending;
-        });
-    if (!settled)
-        XEVException::throwError(
-            "For XEVDevice(%s), the capture did not finish starting or ending within %d s.",
-            modelId().c_str(), TransitionDeadlineSeconds);
-}
-
-void XEVDeviceUsb::abandonObserverWait() {
-    {
-        boost::lock_guard<boost::mutex> guard(m_doneLock);
-        m_abandonWait = true;
-    }
-    m_doneCondition.notify_all();
+    return m_capture->isCapturing();
 }
 
 void XEVDeviceUsb::startCapture(long frameLimit, bool waitObservers, const char* operation) {
@@ -386,90 +323,7 @@ void XEVDeviceUsb::startCapture(long frameLimit, bool waitObservers, const char*
         boost::lock_guard<boost::recursive_mutex> guard(m_paramLock);
         raiseNucSignal(0.0);
     }
-    boost::unique_lock<boost::mutex> lock(m_acquisitionLock);
-    if (m_state == CaptureState::Starting || m_state == CaptureState::Ending) {
-        // A capture ending on a stage's thread would wait for that very thread.
-        refuseOnOwnThread(operation);
-        waitWhileTransitional(lock);
-    }
-    if (m_state != CaptureState::Idle)
-        return;
-    m_state = CaptureState::Starting;
-    m_lastError.clear();
-    m_captureCompleted = false;
-    lock.unlock();
-
-    // Starting the stages runs without the lock: their first callbacks may
-    // ask the device whether it captures.
-    try {
-        if (frameLimit > 0)
-            ConnectToFinalObserverDoneSignal(frameLimit);
-        startProduction();
-    } catch (...) {
-        DisconnectFromFinalObserverDoneSignal();
-        lock.lock();
-        m_state = CaptureState::Idle;
-        lock.unlock();
-        m_stateChanged.notify_all();
-        throw;
-    }
-
-    lock.lock();
-    m_frameCount = 0;
-    if (frameLimit > 0) {
-        m_waitForObservers = waitObservers;
-        m_frameLimit = frameLimit;
-    }
-    m_state = CaptureState::Running;
-    lock.unlock();
-    m_stateChanged.notify_all();
-    m_startCondition.notify_all();
-}
-
-void XEVDeviceUsb::endCapture(bool resetCounters) {
-    boost::unique_lock<boost::mutex> lock(m_acquisitionLock);
-    for (;;) {
-        switch (m_state) {
-        case CaptureState::Idle:
-            return;
-        case CaptureState::Running:
-            m_state = CaptureState::Ending;
-            m_frameLimit = -1;
-            m_captureCompleted = false;
-            lock.unlock();
-            abandonObserverWait();
-            finishEnding(resetCounters);
-            return;
-        case CaptureState::Ending:
-            // Ended by another thread, maybe waiting for the stages to
-            // finish their frames: cut that wait short.
-            lock.unlock();
-            abandonObserverWait();
-            lock.lock();
-            waitWhileTransitional(lock);
-            break;
-        case CaptureState::Starting:
-            waitWhileTransitional(lock);
-            break;
-        }
-    }
-}
-
-void XEVDeviceUsb::finishEnding(bool resetCounters) {
-    std::exception_ptr error;
-    try {
-        DisconnectFromFinalObserverDoneSignal();
-        StopProduction(resetCounters);
-    } catch (...) {
-        error = std::current_exception();
-    }
-    {
-        boost::lock_guard<boost::mutex> guard(m_acquisitionLock);
-        m_state = CaptureState::Idle;
-    }
-    m_stateChanged.notify_all();
-    if (error)
-        std::rethrow_exception(error);
+    m_capture->start(frameLimit, waitObservers, operation);
 }
 
 void XEVDeviceUsb::Start() {
@@ -506,105 +360,19 @@ void XEVDeviceUsb::CaptureForDuration(unsigned long milliseconds, bool waitObser
 
 void XEVDeviceUsb::Stop(bool resetCounters) {
     throwIfDisconnected();
-    refuseOnOwnThread("stop()");
-    endCapture(resetCounters);
+    m_capture->refuseOnOwnThread("stop()");
+    m_capture->end(resetCounters);
 }
 
 bool XEVDeviceUsb::WaitEndCapture(int milliseconds) {
     throwIfDisconnected();
-    refuseOnOwnThread("waitEndCapture()");
-    {
-        boost::unique_lock<boost::mutex> lock(m_acquisitionLock);
-        const auto idle = [this] { return m_state == CaptureState::Idle; };
-        if (milliseconds == -1) {
-            m_stateChanged.wait(lock, idle);
-            return m_captureCompleted;
-        }
-        if (m_stateChanged.wait_for(lock, boost::chrono::milliseconds(milliseconds), idle))
-            return m_captureCompleted;
-    }
-    // Time is up: the capture ends here.
-    endCapture(false);
-    boost::lock_guard<boost::mutex> guard(m_acquisitionLock);
-    return m_captureCompleted;
+    m_capture->refuseOnOwnThread("waitEndCapture()");
+    return m_capture->waitEnd(milliseconds);
 }
 
 void XEVDeviceUsb::Synchronize() {
     throwIfDisconnected();
     m_transfert->synchronize(m_handle.get(), true);
-}
-
-void XEVDeviceUsb::ConnectToFinalObserverDoneSignal(long frames) {
-    std::vector<XEVObserver*> finals;
-    FindFinalObservers(finals);
-    {
-        boost::lock_guard<boost::mutex> guard(m_doneLock);
-        m_doneCount = 0;
-        m_finalObserverCount = finals.size();
-        m_abandonWait = false;
-        m_finalObservers = finals;
-    }
-    const uint32_t target = frames > long(UINT32_MAX) ? UINT32_MAX : uint32_t(frames);
-    for (XEVObserver* observer : finals) {
-        observer->setDoneTarget(target);
-        observer->Impl()->connect([this] { OnFinalObserverDone(); });
-    }
-}
-
-void XEVDeviceUsb::DisconnectFromFinalObserverDoneSignal() {
-    std::vector<XEVObserver*> finals;
-    {
-        boost::lock_guard<boost::mutex> guard(m_doneLock);
-        finals.swap(m_finalObservers);
-    }
-    for (XEVObserver* observer : finals)
-        observer->DisconnectFromObserverDoneSignal();
-}
-
-void XEVDeviceUsb::OnFinalObserverDone() {
-    {
-        boost::lock_guard<boost::mutex> guard(m_doneLock);
-        ++m_doneCount;
-    }
-    m_doneCondition.notify_all();
-}
-
-void XEVDeviceUsb::WaitEndProcessing(bool completed) {
-    bool waitObservers = false;
-    {
-        boost::lock_guard<boost::mutex> guard(m_acquisitionLock);
-        if (m_state != CaptureState::Running)
-            return; // ended meanwhile by another thread
-        m_state = CaptureState::Ending;
-        m_captureCompleted = completed;
-        m_frameLimit = -1;
-        waitObservers = m_waitForObservers;
-    }
-    std::exception_ptr error;
-    try {
-        signalEndOfStream();
-        if (waitObservers && completed) {
-            // Every final observer reports done: after the capture's frames,
-            // or after draining what it could still read (end of stream). A
-            // stop() meanwhile cuts the wait short: the capture is incomplete.
-            bool allDone = false;
-            {
-                boost::unique_lock<boost::mutex> lock(m_doneLock);
-                m_doneCondition.wait(
-                    lock, [this] { return m_doneCount >= m_finalObserverCount || m_abandonWait; });
-                allDone = m_doneCount >= m_finalObserverCount;
-            }
-            if (!allDone) {
-                boost::lock_guard<boost::mutex> guard(m_acquisitionLock);
-                m_captureCompleted = false;
-            }
-        }
-    } catch (...) {
-        error = std::current_exception();
-    }
-    finishEnding(false);
-    if (error)
-        std::rethrow_exception(error);
 }
 
 void XEVDeviceUsb::signalDeviceDisconnected() {
@@ -615,7 +383,7 @@ void XEVDeviceUsb::signalDeviceDisconnected() {
     m_connected.store(false);
     detail::diagnostic(detail::DiagnosticKind::Information, "signalDeviceDisconnected");
     try {
-        endCapture(false);
+        m_capture->end(false);
     } catch (const std::exception& error) {
         detail::diagnosticf(detail::DiagnosticKind::Error,
                             "XEVDeviceUsb: ending the capture of a lost camera failed: %s",

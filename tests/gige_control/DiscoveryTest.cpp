@@ -4,6 +4,7 @@
 
 #include "Gige/ByteOrder.h"
 #include "Gige/GigeTransport.h"
+#include "XEVDevice.h"
 #include "XEVDeviceDescriptorGige.h"
 #include "XEVGigeCameraEmulator.h"
 #include "XEVManager.h"
@@ -123,15 +124,20 @@ TEST_F(ManagerListsGigeCameras, FromItsListAndTheEnvironment) {
               "Error : No device with mac_address 00:0C:0A:FF:FF:FF.");
     EXPECT_EQ(messageOf([&] { manager->openDeviceByIP("127.0.0.77", 0, 8); }),
               "Error : No device with IP 127.0.0.77.");
-    const std::string refused =
-        "Error : openDevice: opening GigE Vision cameras is not supported by this build.";
-    EXPECT_EQ(messageOf([&] { manager->openDeviceByIP(a.c_str(), 0, 8); }), refused);
+    XEVLibrary::XEVDevice* byIp = manager->openDeviceByIP(a.c_str(), 0, 8);
+    ASSERT_NE(byIp, nullptr);
+    EXPECT_EQ(byIp->modelId(), "HeronGigE");
     std::string upper = heron->macAddress();
     for (char& ch : upper)
         ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
-    EXPECT_EQ(messageOf([&] { manager->openDeviceByMacAddress(upper.c_str(), 0, 8); }), refused);
+    EXPECT_EQ(manager->openDeviceByMacAddress(upper.c_str(), 0, 8), byIp);
+    EXPECT_EQ(manager->openDeviceBySerialNumber(heron->config().serialNumber.c_str(), 0, 8), byIp);
+    const unsigned fulmarNumber =
+        manager->getDeviceDescriptor(0)->modelId() == "FulmarGigE" ? 0 : 1;
     DiagnosticsCapture diagnostics;
-    EXPECT_EQ(messageOf([&] { manager->openDevice(0, 5000, 8); }), refused);
+    XEVLibrary::XEVDevice* byNumber = manager->openDevice(fulmarNumber, 5000, 8);
+    EXPECT_EQ(byNumber->modelId(), "FulmarGigE");
+    EXPECT_EQ(manager->openDevice(1 - fulmarNumber, 0, 8), byIp);
     EXPECT_NE(diagnostics.text().find("Instantiating Device SN: "), std::string::npos);
 }
 

@@ -1,6 +1,7 @@
 // Judges from outside the project: Aravis's arv-tool reads and writes the
-// emulated camera as any GigE Vision client would, and tshark dissects the
-// datagrams of a library session without finding a malformed one.
+// emulated camera as any GigE Vision client would, arv-camera-test streams
+// from it, and tshark dissects the datagrams of a library session without
+// finding a malformed one.
 #include "CameraAddress.h"
 #include "TestSupport.h"
 
@@ -11,7 +12,10 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -25,17 +29,29 @@ using XEVLibrary::Emulator::XEVGigeCameraConfig;
 using XEVLibrary::Emulator::XEVGigeEmulatedCamera;
 
 /// What @p command prints on standard output (and on standard error, with
-/// @p errors), run with a time limit.
-std::string Output(const std::string& command, bool errors = true) {
+/// @p errors), run with a time limit; its exit status in @p status.
+std::string Output(const std::string& command, bool errors = true, int* status = nullptr) {
     std::string text;
     const std::string redirect = errors ? " 2>&1" : " 2>/dev/null";
     if (FILE* pipe = popen(("timeout 30 " + command + redirect).c_str(), "r")) {
         char buffer[4096];
         for (std::size_t n; (n = fread(buffer, 1, sizeof buffer, pipe)) > 0;)
             text.append(buffer, n);
-        pclose(pipe);
+        const int ended = pclose(pipe);
+        if (status)
+            *status = WIFEXITED(ended) ? WEXITSTATUS(ended) : -1;
     }
     return text;
+}
+
+/// The value of a closing counter line "name = value" of arv-camera-test, or
+/// -1 when it is missing.
+long long ArvCounter(const std::string& output, const std::string& name) {
+    const std::size_t line = output.find("\n" + name + " ");
+    const std::size_t equals = output.find("= ", line);
+    if (line == std::string::npos || equals == std::string::npos)
+        return -1;
+    return std::atoll(output.c_str() + equals + 2);
 }
 
 bool Installed(const char* program) {
@@ -61,6 +77,24 @@ TEST(Interop, ArvToolListsReadsAndWritesTheEmulatedCamera) {
     EXPECT_EQ(camera.registerValue(camera.featureAddress("Width")), 320u);
     EXPECT_EQ(camera.registerValue(camera.featureAddress("PixelFormat")), 0x01080001u);
     EXPECT_FALSE(camera.hasController()); // arv-tool gives control back
+}
+
+TEST(Interop, ArvCameraTestStreamsFromTheEmulatedCameraWithoutLoss) {
+    if (!Installed("arv-camera-test-0.8"))
+        GTEST_SKIP() << "arv-camera-test-0.8 is not installed (Debian package aravis-tools)";
+    const std::string address = cameraAddress();
+    XEVGigeEmulatedCamera camera(XEVGigeCameraConfig::forModel(GigeModel::HeronGigE, address));
+    int status = -1;
+    const std::string out = Output(
+        "arv-camera-test-0.8 -n " + address + " --no-packet-socket -a --duration=5", true, &status);
+    EXPECT_EQ(status, 0) << out;
+    EXPECT_NE(out.find("payload                = 655360 bytes"), std::string::npos) << out;
+    EXPECT_GT(ArvCounter(out, "n_completed_buffers"), 0) << out;
+    for (const char* counter : {"n_failures", "n_missing_frames", "n_size_mismatch_errors",
+                                "n_missing_packets", "n_error_packets"})
+        EXPECT_EQ(ArvCounter(out, counter), 0) << counter << " in\n" << out;
+    EXPECT_GT(camera.counters().framesSent, 0u);
+    EXPECT_FALSE(camera.isStreaming()); // stopped by AcquisitionStop
 }
 
 TEST(Interop, TsharkFindsNoMalformedPacketInALibrarySession) {
