@@ -43,7 +43,7 @@ class XEVParam;
  * model and its firmware.
  *
  * Acquisition: the stream channel assembles GVSP packets straight into the
- * FIFO slots on the device's four io threads; the io threads never wait for
+ * FIFO slots on the device's io thread, which never waits for
  * the stages below (a capture of N frames is completed on a thread of its
  * own). A capture counts as running until its production has fully stopped;
  * an error that ends it is kept (lastError()).
