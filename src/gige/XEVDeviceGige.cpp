@@ -13,6 +13,7 @@
 #include "XEVException.h"
 #include "XEVGigeParam.h"
 #include "device/Diagnostics.h"
+#include "device/PendingWindow.h"
 
 #include <algorithm>
 #include <chrono>
@@ -529,39 +530,8 @@ bool XEVDeviceGige::UpdateConfig(bool force) {
 
 bool XEVDeviceGige::checkParams() {
     Guard guard(m_configLock);
-    const double firstColumn = GetParamValueOf("First Column", false);
-    const double columns = GetParamValueOf("Number of Column", false);
-    const double firstLine = GetParamValueOf("First Line", false);
-    const double lines = GetParamValueOf("Number of Line", false);
-    const double minimumColumns = m_descriptor->hasFlag(XEVCatalog::FLAG_INFO_LINE) ? 56.0 : 8.0;
-    const std::string model = modelId();
-    const char* id = model.c_str();
-
-    if (firstColumn + columns > Width()) {
-        resetVirtualRegistry();
-        XEVException::throwError("For XEVDevice(%s), FirstColumn(%f) + NumberOfColumn(%f) > "
-                                 "SensorWidth(%d). Virtual Registry was reset.",
-                                 id, firstColumn, columns, static_cast<int>(Width()));
-    }
-    if (columns < minimumColumns) {
-        resetVirtualRegistry();
-        XEVException::throwError("For XEVDevice(%s), NumberOfColumn(%f) < "
-                                 "MinimumNumberOfColumn(%f). Virtual Registry was reset.",
-                                 id, columns, minimumColumns);
-    }
-    if (firstLine + lines > Height()) {
-        resetVirtualRegistry();
-        XEVException::throwError("For XEVDevice(%s), FirstLine(%f) + NumberOfLine(%f) > "
-                                 "SensorHeight(%d). Virtual Registry was reset.",
-                                 id, firstLine, lines, static_cast<int>(Height()));
-    }
-    if (lines < 8) {
-        resetVirtualRegistry();
-        XEVException::throwError("For XEVDevice(%s), NumberOfLine(%f) < MinimumNumberOfLine(%f). "
-                                 "Virtual Registry was reset.",
-                                 id, lines, 8.0);
-    }
-    return true;
+    return detail::checkPendingWindow(*this, m_descriptor->hasFlag(XEVCatalog::FLAG_INFO_LINE),
+                                      [this] { resetVirtualRegistry(); });
 }
 
 void XEVDeviceGige::resetVirtualRegistry() {

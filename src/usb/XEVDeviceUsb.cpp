@@ -10,6 +10,7 @@
 #include "device/CaptureLifecycle.h"
 #include "device/DeviceImpl.h"
 #include "device/Diagnostics.h"
+#include "device/PendingWindow.h"
 #include "usb/UsbSeam.h"
 #include "usb/XEVTransfert.h"
 
@@ -326,37 +327,8 @@ void XEVDeviceUsb::throwWritesRefused() const {
 }
 
 bool XEVDeviceUsb::checkParams() {
-    const double firstColumn = paramValueOf("First Column", false);
-    const double columns = paramValueOf("Number of Column", false);
-    const double firstLine = paramValueOf("First Line", false);
-    const double lines = paramValueOf("Number of Line", false);
-    const double minimumColumns = m_descriptor->hasFlag(XEVCatalog::FLAG_INFO_LINE) ? 56.0 : 8.0;
-    const std::string modelName = modelId();
-    const char* id = modelName.c_str();
-
-    if (firstColumn + columns > Width()) {
-        resetVirtualRegistry();
-        XEVException::throwError("For XEVDevice(%s), FirstColumn(%f) + NumberOfColumn(%f) > "
-                                 "SensorWidth(%d). Virtual Registry was reset.",
-                                 id, firstColumn, columns, int(Width()));
-    } else if (columns < minimumColumns) {
-        resetVirtualRegistry();
-        XEVException::throwError("For XEVDevice(%s), NumberOfColumn(%f) < "
-                                 "MinimumNumberOfColumn(%f). Virtual Registry was reset.",
-                                 id, columns, minimumColumns);
-    }
-    if (firstLine + lines > Height()) {
-        resetVirtualRegistry();
-        XEVException::throwError("For XEVDevice(%s), FirstLine(%f) + NumberOfLine(%f) > "
-                                 "SensorHeight(%d). Virtual Registry was reset.",
-                                 id, firstLine, lines, int(Height()));
-    } else if (lines < 8) {
-        resetVirtualRegistry();
-        XEVException::throwError("For XEVDevice(%s), NumberOfLine(%f) < MinimumNumberOfLine(%f). "
-                                 "Virtual Registry was reset.",
-                                 id, lines, 8.0);
-    }
-    return true;
+    return detail::checkPendingWindow(*this, m_descriptor->hasFlag(XEVCatalog::FLAG_INFO_LINE),
+                                      [this] { resetVirtualRegistry(); });
 }
 
 std::vector<std::pair<std::string, std::string>>
