@@ -8,13 +8,16 @@
 
 #include <opencv2/core.hpp>
 
+#include <netinet/udp.h>
 #include <sys/socket.h>
+#include <sys/uio.h>
 
 #include <algorithm>
 #include <array>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <mutex>
@@ -48,6 +51,13 @@ constexpr std::chrono::seconds HandlerWait{5};
 /// Datagrams asked of the kernel per recvmmsg call: a burst of the camera
 /// (64 KiB) in one or two calls.
 constexpr unsigned Batch = 64;
+/// The largest datagram, or run of datagrams coalesced by the kernel, one
+/// receive returns.
+constexpr std::size_t LargestReceive = 65535;
+/// Buffers a coalesced receive may fill at most: more than one call passes.
+constexpr std::size_t LargestRun = 1024;
+/// The ring's buffers start on cache lines.
+constexpr std::size_t BufferAlignment = 64;
 /// Datagrams one wake-up handles at most, so that a camera sending without
 /// pause does not keep an io thread for ever.
 constexpr std::size_t MaxPerWakeUp = 4096;
@@ -76,6 +86,21 @@ void Bump(std::atomic<uint64_t>& counter, uint64_t by = 1) {
 void SwapRedBlue(uint8_t* pixels, std::size_t count) {
     for (std::size_t i = 0; i < count; ++i, pixels += 3)
         std::swap(pixels[0], pixels[2]);
+}
+
+/// The size of the datagrams a receive of @p bytes joined: as told by the
+/// kernel, else one datagram.
+std::size_t SegmentSize(msghdr& header, std::size_t bytes) {
+    for (cmsghdr* control = CMSG_FIRSTHDR(&header); control != nullptr;
+         control = CMSG_NXTHDR(&header, control))
+        if (control->cmsg_level == SOL_UDP && control->cmsg_type == UDP_GRO &&
+            control->cmsg_len >= CMSG_LEN(sizeof(int))) {
+            int size = 0;
+            std::memcpy(&size, CMSG_DATA(control), sizeof size);
+            if (size > 0 && static_cast<std::size_t>(size) < bytes)
+                return static_cast<std::size_t>(size);
+        }
+    return std::max<std::size_t>(bytes, 1);
 }
 
 std::string Text(const udp::endpoint& endpoint) {
@@ -139,9 +164,14 @@ struct GvspChannel::Assembly {
 
     uint64_t generation = 0; ///< changes when the wait is cancelled
     uint32_t next = 0;       ///< the ring buffer the next datagram lands in
-    /// One recvmmsg call's messages, each pointing at its ring buffer.
+    /// One recvmmsg call's messages, each pointing at its ring buffer; or
+    /// the run of buffers one coalesced receive fills.
     std::array<mmsghdr, Batch> messages{};
-    std::array<iovec, Batch> vectors{};
+    std::vector<iovec> vectors;
+    /// Where a coalesced receive tells the size of the datagrams it joined.
+    alignas(cmsghdr) unsigned char control[CMSG_SPACE(sizeof(int))]{};
+    /// One datagram on its way to its own buffer (Spread()).
+    std::vector<uint8_t> scratch;
 };
 
 namespace {
@@ -322,7 +352,27 @@ GvspChannel::GvspChannel(asio::io_context& io, GvcpChannel& gvcp, const std::str
             1, static_cast<std::size_t>((frameBytes + m_payloadSize - 1) / m_payloadSize));
         // Never fewer buffers than two receive batches.
         const std::size_t buffers = std::max<std::size_t>(3 * m_packetsPerFrame, 2 * Batch);
-        m_ring.assign(buffers, std::vector<uint8_t>(m_receiveBufferSize + 1, 0));
+        m_ring.stride = (m_receiveBufferSize + BufferAlignment) / BufferAlignment * BufferAlignment;
+        m_ring.count = buffers;
+        m_ring.memory.assign(buffers * m_ring.stride + BufferAlignment - 1, 0);
+        m_ring.first = m_ring.memory.data() +
+                       (BufferAlignment -
+                        reinterpret_cast<std::uintptr_t>(m_ring.memory.data()) % BufferAlignment) %
+                           BufferAlignment;
+        // The kernel may join datagrams of the same size that come in a row
+        // into one receive, a fraction of the work per datagram; allowed
+        // when one receive's run of buffers is a small part of the ring.
+        const std::size_t run = (LargestReceive + m_receiveBufferSize - 1) / m_receiveBufferSize;
+        const int on = 1;
+        // XEV_GVSP_GRO=0 receives datagram by datagram, for a kernel or a
+        // network path that joins datagrams badly.
+        const char* joining = std::getenv("XEV_GVSP_GRO");
+        const bool joinAllowed = joining == nullptr || std::string(joining) != "0";
+        if (joinAllowed && m_socket.is_open() && run <= LargestRun && 4 * run <= buffers &&
+            ::setsockopt(m_socket.native_handle(), SOL_UDP, UDP_GRO, &on, sizeof on) == 0)
+            m_runBuffers = static_cast<uint32_t>(run);
+        m_assembly->vectors.resize(std::max<std::size_t>(Batch, m_runBuffers));
+        m_assembly->scratch.resize(m_receiveBufferSize + 1);
         m_assembly->owners.assign(buffers, {});
         m_assembly->frames.resize(FrameRecords);
         for (Frame& frame : m_assembly->frames)
@@ -561,14 +611,26 @@ void GvspChannel::Grab(bool ignoreLeaders) {
 }
 
 void GvspChannel::Drain() {
-    boost::system::error_code error;
-    for (std::size_t n = 0; n < m_ring.size() && m_socket.is_open(); ++n) {
-        if (m_socket.available(error) == 0 || error)
+    Assembly& a = *m_assembly;
+    for (std::size_t n = 0; n < m_ring.size() && m_socket.is_open();) {
+        // The frames are reset: the first buffer is free. MSG_TRUNC gives
+        // the length of what is discarded, which tells its datagrams.
+        iovec vector{m_ring[0], m_ring.stride};
+        msghdr header{};
+        header.msg_iov = &vector;
+        header.msg_iovlen = 1;
+        header.msg_control = a.control;
+        header.msg_controllen = sizeof a.control;
+        const ssize_t got = ::recvmsg(m_socket.native_handle(), &header, MSG_DONTWAIT | MSG_TRUNC);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
             break;
-        m_socket.receive(asio::buffer(m_ring[0]), 0, error);
-        if (error)
-            break;
-        Bump(m_counters->packetsReceived);
+        const auto bytes = static_cast<std::size_t>(got);
+        const std::size_t segment = SegmentSize(header, bytes);
+        const std::size_t count = bytes == 0 ? 1 : (bytes + segment - 1) / segment;
+        Bump(m_counters->packetsReceived, count);
+        n += count;
     }
 }
 
@@ -594,6 +656,10 @@ void GvspChannel::OnReadable(const boost::system::error_code& error, uint64_t ge
 }
 
 bool GvspChannel::ReceiveQueued() {
+    return m_runBuffers != 0 ? ReceiveCoalesced() : ReceiveSingles();
+}
+
+bool GvspChannel::ReceiveSingles() {
     Assembly& a = *m_assembly;
     const auto ring = static_cast<uint32_t>(m_ring.size());
     const int socket = m_socket.native_handle();
@@ -604,7 +670,7 @@ bool GvspChannel::ReceiveQueued() {
         for (unsigned k = 0, index = a.next; k < asked;
              ++k, index = index + 1 == ring ? 0 : index + 1) {
             ReleaseBuffer(index);
-            a.vectors[k] = {m_ring[index].data(), m_ring[index].size()};
+            a.vectors[k] = {m_ring[index], m_receiveBufferSize + 1};
             msghdr& header = a.messages[k].msg_hdr;
             header.msg_iov = &a.vectors[k];
             header.msg_iovlen = 1;
@@ -615,16 +681,7 @@ bool GvspChannel::ReceiveQueued() {
                 continue;
             if (errno == EAGAIN || errno == EWOULDBLOCK)
                 return true;
-            const int failure = errno;
-            detail::diagnosticf(DiagnosticKind::Information,
-                                "GVSP: receiving the stream from %s failed: %s", m_cameraIp.c_str(),
-                                boost::system::error_code(failure, boost::system::system_category())
-                                    .message()
-                                    .c_str());
-            // A reported network error (an ICMP message) passes; a socket
-            // unusable for good ends the stream.
-            return failure != EBADF && failure != ENOTSOCK && failure != EINVAL &&
-                   failure != EFAULT;
+            return Failed(errno);
         }
         for (int k = 0; k < got; ++k) {
             // A datagram longer than its buffer comes cut to it (MSG_TRUNC),
@@ -641,13 +698,106 @@ bool GvspChannel::ReceiveQueued() {
     return true;
 }
 
+bool GvspChannel::ReceiveCoalesced() {
+    Assembly& a = *m_assembly;
+    const auto ring = static_cast<uint32_t>(m_ring.size());
+    const int socket = m_socket.native_handle();
+    const std::size_t buffer = m_receiveBufferSize;
+    std::size_t total = 0;
+    while (total < MaxPerWakeUp) {
+        // The buffers from the next one on, each as long as a datagram
+        // expected: joined datagrams of that size land one per buffer. The
+        // byte past each one stays free for the oversize mark.
+        for (uint32_t k = 0, index = a.next; k < m_runBuffers;
+             ++k, index = index + 1 == ring ? 0 : index + 1) {
+            ReleaseBuffer(index);
+            a.vectors[k] = {m_ring[index], buffer};
+        }
+        msghdr header{};
+        header.msg_iov = a.vectors.data();
+        header.msg_iovlen = m_runBuffers;
+        header.msg_control = a.control;
+        header.msg_controllen = sizeof a.control;
+        const ssize_t got = ::recvmsg(socket, &header, MSG_DONTWAIT);
+        if (got < 0) {
+            if (errno == EINTR)
+                continue;
+            if (errno == EAGAIN || errno == EWOULDBLOCK)
+                return true;
+            return Failed(errno);
+        }
+        const auto bytes = static_cast<std::size_t>(got);
+        const std::size_t segment = SegmentSize(header, bytes);
+        const auto count = static_cast<uint32_t>(bytes == 0 ? 1 : (bytes + segment - 1) / segment);
+        const uint32_t placed =
+            count > 1 && segment != buffer ? Spread(segment, bytes, count) : count;
+        for (uint32_t k = 0; k < placed; ++k) {
+            // A datagram longer than a buffer goes on to the next ones: it is
+            // seen one byte longer than any packet expected, and rejected.
+            const std::size_t length = std::min(segment, bytes - k * segment);
+            HandleDatagram(a.next, std::min(length, buffer + 1));
+            a.next = a.next + 1 == ring ? 0 : a.next + 1;
+            Bump(m_counters->packetsReceived);
+        }
+        if (placed < count) { // more short datagrams than buffers: not kept
+            Bump(m_counters->packetsRejected, count - placed);
+            Bump(m_counters->packetsReceived, count - placed);
+        }
+        total += count;
+    }
+    return true;
+}
+
+uint32_t GvspChannel::Spread(std::size_t segment, std::size_t bytes, uint32_t count) {
+    // The receive filled the run of buffers as one stream of bytes, cut at
+    // each buffer's size; datagram k starts k * segment bytes into it. Each
+    // goes through the scratch to the start of buffer k: from the last one
+    // down when they are shorter than a buffer, from the first one up when
+    // longer (only the oversize mark of those is kept), so that no move
+    // overwrites a datagram not moved yet. Only unusual senders come here.
+    Assembly& a = *m_assembly;
+    const auto ring = static_cast<uint32_t>(m_ring.size());
+    const std::size_t buffer = m_receiveBufferSize;
+    const uint32_t placed = std::min(count, m_runBuffers);
+    const auto move = [&](uint32_t k) {
+        const std::size_t start = std::size_t(k) * segment;
+        const std::size_t length = std::min({segment, bytes - start, buffer + 1});
+        for (std::size_t done = 0; done < length;) {
+            const std::size_t at = start + done;
+            const std::size_t offset = at % buffer;
+            const std::size_t piece = std::min(length - done, buffer - offset);
+            std::memcpy(a.scratch.data() + done, m_ring[(a.next + at / buffer) % ring] + offset,
+                        piece);
+            done += piece;
+        }
+        std::memcpy(m_ring[(a.next + k) % ring], a.scratch.data(), length);
+    };
+    if (segment < buffer)
+        for (uint32_t k = placed; k-- > 1;)
+            move(k);
+    else
+        for (uint32_t k = 1; k < placed; ++k)
+            move(k);
+    return placed;
+}
+
+bool GvspChannel::Failed(int failure) {
+    detail::diagnosticf(
+        DiagnosticKind::Information, "GVSP: receiving the stream from %s failed: %s",
+        m_cameraIp.c_str(),
+        boost::system::error_code(failure, boost::system::system_category()).message().c_str());
+    // A reported network error (an ICMP message) passes; a socket unusable
+    // for good ends the stream.
+    return failure != EBADF && failure != ENOTSOCK && failure != EINVAL && failure != EFAULT;
+}
+
 // --- Packets (under m_lock) -----------------------------------------------------------
 // Handled in the wait's handler rather than posted on: a post per datagram
 // costs a scheduling and an allocation, for frame state that has one user at
 // a time anyway.
 
 void GvspChannel::HandleDatagram(uint32_t index, std::size_t bytes) {
-    const uint8_t* datagram = m_ring[index].data();
+    const uint8_t* datagram = m_ring[index];
     const PacketHeader header(datagram, bytes);
     if (!header.Complete()) {
         Bump(m_counters->packetsRejected);
@@ -838,7 +988,7 @@ void GvspChannel::Complete(Frame& frame) {
     for (uint32_t id = 1; id <= frame.expected; ++id) {
         const Frame::Packet& packet = frame.packets[id - 1];
         const std::size_t offset = std::size_t(id - 1) * m_payloadSize;
-        std::memcpy(pixels + offset, m_ring[packet.buffer].data() + HeaderBytes,
+        std::memcpy(pixels + offset, m_ring[packet.buffer] + HeaderBytes,
                     std::min<std::size_t>(packet.length, frame.bytes - offset));
     }
     if (frame.type == CV_8UC3)

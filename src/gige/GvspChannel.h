@@ -31,12 +31,14 @@ class GvspFrameSink;
  * channel.
  *
  * Receiving: one readiness wait is kept pending on the (non-blocking) socket;
- * when it fires, its handler takes every datagram queued with recvmmsg, up to
- * 64 per call straight into the next ring buffers, handles them in arrival
- * order and arms the wait again. At a camera's rate a receive per datagram
- * cost a wake-up of an io thread and a turn of the channel's lock for each
- * one, most of the processor time; a wake-up now serves a whole burst. A
- * bound on the datagrams of one wake-up lets the io thread go now and then.
+ * when it fires, its handler takes every datagram queued: runs of datagrams
+ * the kernel joined (UDP GRO), one run per receive straight into the next
+ * ring buffers, or else recvmmsg batches of 64 (also with XEV_GVSP_GRO=0);
+ * it handles them in arrival order and arms the wait again. At a camera's
+ * rate a receive per datagram cost a wake-up of an io thread and a turn of
+ * the channel's lock for each one, most of the processor time; a wake-up now
+ * serves a whole burst. A bound on the datagrams of one wake-up lets the io
+ * thread go now and then.
  *
  * Threads: the io threads of the device run the wait's handler and the packet
  * handling, one handler at a time; the io_context must run while the channel
@@ -113,6 +115,15 @@ private:
     /// Receives and handles the datagrams queued, up to a bound; false when
     /// the socket failed for good.
     bool ReceiveQueued();
+    /// Takes the queued datagrams one batch of single datagrams at a time.
+    bool ReceiveSingles();
+    /// Takes the queued datagrams with the runs the kernel coalesced.
+    bool ReceiveCoalesced();
+    /// Moves the datagrams of a coalesced run cut at @p segment bytes, which
+    /// is not the buffer size, each to its own buffer; returns how many.
+    uint32_t Spread(std::size_t segment, std::size_t bytes, uint32_t count);
+    /// Receive failure @p failure reported; false when it ends the stream.
+    bool Failed(int failure);
     void HandleDatagram(uint32_t index, std::size_t bytes);
     void HandleLeader(const uint8_t* datagram, std::size_t bytes, uint16_t blockId);
     void HandleFrameData(uint16_t blockId, uint32_t packetId, std::size_t bytes, uint32_t index);
@@ -146,9 +157,24 @@ private:
     std::size_t m_receiveBufferSize = 0;
     std::size_t m_payloadSize = 0;
     std::size_t m_packetsPerFrame = 0;
+    /// The receive buffers, in one allocation at a fixed stride: datagrams
+    /// that follow each other lie in memory that follows, and one receive
+    /// can fill a run of buffers.
+    struct Ring {
+        std::vector<uint8_t> memory;
+        uint8_t* first = nullptr; ///< cache-line aligned, in memory
+        std::size_t stride = 0;
+        std::size_t count = 0;
+        std::size_t size() const { return count; }
+        uint8_t* operator[](uint32_t index) const { return first + index * stride; }
+    };
+
     /// Each buffer holds one byte more than the largest datagram expected, so
     /// that a longer one shows up (the kernel truncates to the buffer).
-    std::vector<std::vector<uint8_t>> m_ring;
+    Ring m_ring;
+    /// Buffers one coalesced receive may fill; 0 when the kernel does not
+    /// coalesce for this socket.
+    uint32_t m_runBuffers = 0;
     std::vector<unsigned> m_tested;
     int m_grantedReceiveBuffer = 0;
     std::atomic<bool> m_open{false};

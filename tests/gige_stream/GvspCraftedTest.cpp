@@ -4,7 +4,10 @@
 #include "StreamHarness.h"
 
 #include <arpa/inet.h>
+#include <cerrno>
+#include <cstring>
 #include <netinet/in.h>
+#include <netinet/udp.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -84,9 +87,13 @@ struct Frame {
     std::vector<Datagram> packets;
 };
 
-class CraftedTest : public StreamFixture {
+/// Run twice: with the kernel joining runs of datagrams into one receive,
+/// and datagram by datagram (XEV_GVSP_GRO=0).
+class CraftedTest : public StreamFixture, public ::testing::WithParamInterface<bool> {
 protected:
     void SetUp() override {
+        if (!GetParam())
+            setenv("XEV_GVSP_GRO", "0", 1);
         Plug(GigeModel::HeronGigE);
         // Firmware before 02.01 has no source port register: the stream is
         // taken to come from the channel's own port number. A socket of ours
@@ -108,6 +115,25 @@ protected:
     void TearDown() override {
         ::close(m_socket);
         StreamFixture::TearDown();
+        unsetenv("XEV_GVSP_GRO");
+    }
+
+    /// Sends @p datagrams, all of one size, in one call: the kernel cuts the
+    /// buffer into datagrams (UDP segmentation), which a joining receiver
+    /// gets back as one run.
+    void SendRun(const std::vector<Datagram>& datagrams) {
+        Datagram run;
+        for (const Datagram& d : datagrams)
+            run.insert(run.end(), d.begin(), d.end());
+        const int segment = int(datagrams.front().size());
+        ASSERT_EQ(::setsockopt(m_socket, SOL_UDP, UDP_SEGMENT, &segment, sizeof segment), 0);
+        const uint64_t before = Stats().packetsReceived;
+        ASSERT_EQ(::send(m_socket, run.data(), run.size(), 0), ssize_t(run.size()))
+            << std::strerror(errno);
+        const int off = 0;
+        ASSERT_EQ(::setsockopt(m_socket, SOL_UDP, UDP_SEGMENT, &off, sizeof off), 0);
+        ASSERT_TRUE(
+            waitUntil([&] { return Stats().packetsReceived - before == datagrams.size(); }));
     }
 
     /// Sends @p datagrams in order and waits until the channel received them.
@@ -138,7 +164,7 @@ protected:
     int m_socket = -1;
 };
 
-TEST_F(CraftedTest, MalformedPacketsAreRejectedAndNeverWritten) {
+TEST_P(CraftedTest, MalformedPacketsAreRejectedAndNeverWritten) {
     ASSERT_EQ(channel->PayloadSize(), Payload);
     ASSERT_EQ(channel->PacketsPerFrame(), 896u);
     const Frame frame(7, 1464, 2); // two full packets
@@ -178,7 +204,7 @@ TEST_F(CraftedTest, MalformedPacketsAreRejectedAndNeverWritten) {
     EXPECT_EQ(stats.packetsDuplicated, 0u);
 }
 
-TEST_F(CraftedTest, ALeaderBeyondTheNegotiatedFrameDropsItsFrame) {
+TEST_P(CraftedTest, ALeaderBeyondTheNegotiatedFrameDropsItsFrame) {
     struct Size {
         uint32_t width, height, pixelFormat;
     };
@@ -209,7 +235,7 @@ TEST_F(CraftedTest, ALeaderBeyondTheNegotiatedFrameDropsItsFrame) {
     EXPECT_EQ(sink.Numbers(), std::vector<uint64_t>{40});
 }
 
-TEST_F(CraftedTest, ALeaderOfAnotherPayloadTypeIsToldAndItsFrameNeverCompletes) {
+TEST_P(CraftedTest, ALeaderOfAnotherPayloadTypeIsToldAndItsFrameNeverCompletes) {
     DiagnosticsCapture diagnostics;
     Frame other(50, 1464, 1);
     other.packets[0] = Leader(50, 1464, 1, Mono8, 2);
@@ -221,7 +247,7 @@ TEST_F(CraftedTest, ALeaderOfAnotherPayloadTypeIsToldAndItsFrameNeverCompletes) 
     EXPECT_EQ(Stats().framesDroppedIncomplete, 1u);
 }
 
-TEST_F(CraftedTest, FramesFollowBlockOrderAcrossTheWrapAndLateOnesNeverCome) {
+TEST_P(CraftedTest, FramesFollowBlockOrderAcrossTheWrapAndLateOnesNeverCome) {
     for (uint16_t blockId : {65534, 65535, 1, 2}) // 0 is skipped on the wrap
         Deliver(Frame(blockId, 64, 8));
     Send(Frame(65535, 64, 8)); // again, late: ignored
@@ -241,7 +267,7 @@ TEST_F(CraftedTest, FramesFollowBlockOrderAcrossTheWrapAndLateOnesNeverCome) {
     EXPECT_EQ(stats.packetsDuplicated, 0u);
 }
 
-TEST_F(CraftedTest, ReorderedAndRepeatedPacketsAssembleTheFrameWithTheNewestCopy) {
+TEST_P(CraftedTest, ReorderedAndRepeatedPacketsAssembleTheFrameWithTheNewestCopy) {
     const Frame frame(60, 1464, 5); // leader, packets 1 to 5, trailer
     Datagram stale = frame.packets[2];
     std::fill(stale.begin() + 8, stale.end(), 0x11);
@@ -258,7 +284,7 @@ TEST_F(CraftedTest, ReorderedAndRepeatedPacketsAssembleTheFrameWithTheNewestCopy
     EXPECT_EQ(stats.framesCompleted, 2u);
 }
 
-TEST_F(CraftedTest, PixelSizesChooseTheSlotTypeAndRgbHasRedAndBlueExchanged) {
+TEST_P(CraftedTest, PixelSizesChooseTheSlotTypeAndRgbHasRedAndBlueExchanged) {
     const struct {
         uint32_t pixelFormat;
         int type;
@@ -287,7 +313,7 @@ TEST_F(CraftedTest, PixelSizesChooseTheSlotTypeAndRgbHasRedAndBlueExchanged) {
     EXPECT_EQ(first, cv::Vec3b(wire[2], wire[1], wire[0]));
 }
 
-TEST_F(CraftedTest, AFrameWhoseReceiveBufferIsReusedIsDroppedNotDeliveredOverwritten) {
+TEST_P(CraftedTest, AFrameWhoseReceiveBufferIsReusedIsDroppedNotDeliveredOverwritten) {
     const Frame frame(30, 1464, 2);
     Send({frame.packets[0], frame.packets[1], frame.packets[3]}); // packet 2 missing
     // As many datagrams as the ring has buffers: the one holding packet 1 is
@@ -314,7 +340,7 @@ TEST_F(CraftedTest, AFrameWhoseReceiveBufferIsReusedIsDroppedNotDeliveredOverwri
                                      sink.Frames().back().image.dataend) == kept.image);
 }
 
-TEST_F(CraftedTest, ASlotOfAnotherFormatIsGivenBackUnwritten) {
+TEST_P(CraftedTest, ASlotOfAnotherFormatIsGivenBackUnwritten) {
     sink.Freeze(8, 8, CV_8UC1); // the FIFO's format changed under the channel
     Send(Frame(80, 64, 8, Mono16));
     ASSERT_TRUE(waitUntil([&] { return sink.cancels == 1; }));
@@ -324,7 +350,7 @@ TEST_F(CraftedTest, ASlotOfAnotherFormatIsGivenBackUnwritten) {
     Deliver(Frame(81, 64, 8, Mono16));
 }
 
-TEST_F(CraftedTest, GarbageBlockIdsNeverGrowTheFramesKept) {
+TEST_P(CraftedTest, GarbageBlockIdsNeverGrowTheFramesKept) {
     const auto image = Pattern(Payload, 1);
     std::vector<Datagram> garbage;
     for (uint16_t blockId = 100; blockId < 1100; ++blockId)
@@ -337,18 +363,54 @@ TEST_F(CraftedTest, GarbageBlockIdsNeverGrowTheFramesKept) {
     EXPECT_EQ(stats.framesCompleted, 1u);
 }
 
-TEST_F(CraftedTest, ALastPacketPaddedBeyondTheImageIsCutToIt) {
+TEST_P(CraftedTest, ALastPacketPaddedBeyondTheImageIsCutToIt) {
     Frame frame(90, 1564, 1); // 1464 + 100 bytes
     frame.packets[2] = Data(90, 2, frame.image, Payload);
     Deliver(frame);
 }
 
-TEST_F(CraftedTest, AFrameStartedOverASecondBeforeADeliveredOneIsDropped) {
+TEST_P(CraftedTest, AFrameStartedOverASecondBeforeADeliveredOneIsDropped) {
     Send({Data(9000, 1, Pattern(2 * Payload, 0), Payload)}); // newer, never completes
     std::this_thread::sleep_for(1100ms);                     // the rule is about age
     Deliver(Frame(10, 64, 8));
     EXPECT_EQ(Stats().framesDroppedIncomplete, 1u);
 }
+
+TEST_P(CraftedTest, RunsOfDatagramsOfAnotherSizeThanABufferArePlacedOneByOne) {
+    // Six one-packet frames (fewer than the frames assembled at once) whose
+    // payload packets, 52 bytes each, come as one run; then a run of
+    // datagrams too long for a buffer, all rejected.
+    std::vector<Frame> frames;
+    std::vector<Datagram> leaders, payloads, trailers;
+    for (uint16_t block = 20; block < 26; ++block) {
+        frames.emplace_back(block, 22, 1, Mono16); // 44 bytes
+        leaders.push_back(frames.back().packets[0]);
+        payloads.push_back(frames.back().packets[1]);
+        trailers.push_back(frames.back().packets[2]);
+    }
+    ASSERT_EQ(payloads.front().size(), 52u);
+    Send(leaders);
+    SendRun(payloads);
+    Send(trailers);
+    ASSERT_TRUE(sink.WaitFrames(6));
+    const auto delivered = sink.Frames();
+    for (std::size_t i = 0; i < 6; ++i) {
+        EXPECT_EQ(delivered[i].info.frameNumber, frames[i].blockId);
+        EXPECT_TRUE(std::vector<uint8_t>(delivered[i].image.datastart,
+                                         delivered[i].image.dataend) == frames[i].image);
+    }
+    const uint64_t rejected = Stats().packetsRejected;
+    const Frame big(40, 1464, 4);
+    Send({big.packets[0]});
+    SendRun(std::vector<Datagram>(3, Data(40, 1, big.image, Payload + 100)));
+    EXPECT_EQ(Stats().packetsRejected, rejected + 3);
+    EXPECT_EQ(sink.Frames().size(), 6u);
+}
+
+INSTANTIATE_TEST_SUITE_P(Receive, CraftedTest, ::testing::Bool(),
+                         [](const ::testing::TestParamInfo<bool>& info) {
+                             return info.param ? "Joined" : "OneByOne";
+                         });
 
 } // namespace
 } // namespace XEVTest
