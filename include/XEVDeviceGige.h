@@ -139,6 +139,9 @@ private:
     // Parameter side (XEVDeviceGige.cpp).
     void throwIfDisconnected() const;
     void readAllRegisters();
+    /// Takes the window's origin from the applied "OffsetX" and "OffsetY"
+    /// for the frames to come; called with the configuration lock held.
+    void refreshFrameOrigin();
     bool hasExposureCap() const;
     bool firmwareAtLeast(const char* version) const;
     /// The feature called @p featureName; raises, naming @p name as the
@@ -176,6 +179,9 @@ private:
     std::vector<std::shared_ptr<XEVParam>> m_ownedParams;
 
     std::atomic<bool> m_alive{true};
+    /// The applied window origin, written into every frame's record.
+    std::atomic<uint32_t> m_frameOffsetX{0};
+    std::atomic<uint32_t> m_frameOffsetY{0};
     std::unique_ptr<CaptureLifecycle> m_capture;
     std::unique_ptr<FrameSink> m_sink;
     std::unique_ptr<boost::asio::io_context> m_io;

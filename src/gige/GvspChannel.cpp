@@ -999,8 +999,6 @@ void GvspChannel::Complete(Frame& frame) {
     info.temperature = XEVFrameInfo::NoTemperature;
     info.width = slot->cols;
     info.height = slot->rows;
-    info.offsetX = 0;
-    info.offsetY = 0;
 
     frame.state = Frame::State::Free;
     a.delivered = true;

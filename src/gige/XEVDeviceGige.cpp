@@ -208,6 +208,7 @@ void XEVDeviceGige::readAllRegisters() {
             // A text filling its register has no zero byte: cut at its end.
             m_stringValues[name] = length ? value.substr(0, length) : value;
     m_pendingRegistry = m_appliedRegistry;
+    refreshFrameOrigin();
 
     // What the camera runs at is applied, and nothing is pending yet.
     if (xml.FeatureExist(FrameRate)) {
@@ -256,7 +257,15 @@ unsigned XEVDeviceGige::GetParamValueFromCamera(const std::string& name) {
     Guard guard(m_configLock);
     m_pendingRegistry[featureName] = raw;
     m_appliedRegistry[featureName] = raw;
+    refreshFrameOrigin();
     return raw;
+}
+
+void XEVDeviceGige::refreshFrameOrigin() {
+    const auto x = m_appliedRegistry.find("OffsetX");
+    const auto y = m_appliedRegistry.find("OffsetY");
+    m_frameOffsetX.store(x != m_appliedRegistry.end() ? x->second : 0, std::memory_order_relaxed);
+    m_frameOffsetY.store(y != m_appliedRegistry.end() ? y->second : 0, std::memory_order_relaxed);
 }
 
 double XEVDeviceGige::GetParamValueOf(const std::string& name, bool applied) const {
@@ -487,6 +496,7 @@ bool XEVDeviceGige::UpdateConfig(bool force) {
         changed.push_back(featureName);
         timingChanged = timingChanged || changesTiming(featureName);
     }
+    refreshFrameOrigin();
 
     // These cameras compute their limits themselves: read them back.
     if (hasExposureCap() && (modelId() == XEVCatalog::KestrelGigE || timingChanged)) {

@@ -202,8 +202,12 @@ void XEVDeviceGige::OnNewImage(const XEVFrameInfo& info) {
         cancelWriting();
         return;
     }
-    const CaptureLifecycle::Admission admission = m_capture->admit(
-        [](int64_t) { return int64_t(1); }, [this, &info](int64_t) { unlockFrameForWrite(info); });
+    XEVFrameInfo record = info;
+    record.offsetX = m_frameOffsetX.load(std::memory_order_relaxed);
+    record.offsetY = m_frameOffsetY.load(std::memory_order_relaxed);
+    const CaptureLifecycle::Admission admission =
+        m_capture->admit([](int64_t) { return int64_t(1); },
+                         [this, &record](int64_t) { unlockFrameForWrite(record); });
     if (admission == CaptureLifecycle::Admission::Refused)
         cancelWriting();
     else if (admission == CaptureLifecycle::Admission::Last)

@@ -113,6 +113,8 @@ void XEVDeviceUsb::capturing() {
     bool streamPrimed = false;
     // The format of the FIFO, changed only once the FIFO took it.
     int columns = 0, lines = 0, type = CV_16UC1;
+    // The window's origin on the sensor, told to the stages with each frame.
+    uint32_t firstColumn = 0, firstLine = 0;
     int64_t frameBytes = 0;  // bytes asked from the camera
     int64_t neededBytes = 0; // image and info line
 
@@ -144,12 +146,17 @@ void XEVDeviceUsb::capturing() {
             // since reformatting waits for the frame callbacks, which may read
             // parameters.
             int newColumns = 0, newLines = 0, newType = CV_16UC1;
+            uint32_t newFirstColumn = 0, newFirstLine = 0;
             int64_t newFrameBytes = 0, newNeededBytes = 0;
             {
                 boost::lock_guard<boost::recursive_mutex> guard(m_paramLock);
                 if (m_configurationWritten || frameBytes == 0) {
                     newColumns = int(registryValue("Number of Column", m_appliedRegistry));
                     newLines = int(registryValue("Number of Line", m_appliedRegistry));
+                    if (hasParam("First Column"))
+                        newFirstColumn = uint32_t(registryValue("First Column", m_appliedRegistry));
+                    if (hasParam("First Line"))
+                        newFirstLine = uint32_t(registryValue("First Line", m_appliedRegistry));
                     const bool eightBit = registryText("Pixel Depth", m_appliedRegistry) == "8bits";
                     newType = eightBit ? CV_8UC1 : CV_16UC1;
                     const int64_t pixelBytes = eightBit ? 1 : 2;
@@ -175,6 +182,8 @@ void XEVDeviceUsb::capturing() {
                 }
                 columns = newColumns;
                 lines = newLines;
+                firstColumn = newFirstColumn;
+                firstLine = newFirstLine;
                 type = newType;
                 frameBytes = newFrameBytes;
                 neededBytes = newNeededBytes;
@@ -230,6 +239,8 @@ void XEVDeviceUsb::capturing() {
 
             // Commit while the capture still runs.
             XEVFrameInfo record;
+            record.offsetX = firstColumn;
+            record.offsetY = firstLine;
             uint32_t counter = 0;
             const auto framesOf = [&](int64_t framesSoFar) -> int64_t {
                 if (!hasInfoLine)

@@ -21,6 +21,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace XEVTest {
@@ -43,6 +44,7 @@ public:
             m_rows = frame.rows;
             m_infoMatches = m_infoMatches && info.width == frame.cols &&
                             info.height == frame.rows && info.temperature == -128.0f;
+            m_origins.emplace_back(info.offsetX, info.offsetY);
         }
         if (m_delayMs > 0)
             std::this_thread::sleep_for(std::chrono::milliseconds(m_delayMs)); // a slow stage
@@ -55,6 +57,11 @@ public:
     int cols() const { return m_cols; }
     int rows() const { return m_rows; }
     bool infoMatches() const { return m_infoMatches; }
+    /// The window origin of every frame, as (offsetX, offsetY).
+    std::vector<std::pair<uint32_t, uint32_t>> origins() const {
+        std::lock_guard<std::mutex> guard(m_lock);
+        return m_origins;
+    }
 
 private:
     int m_delayMs;
@@ -62,6 +69,7 @@ private:
     std::vector<uint64_t> m_numbers;
     int m_type = -1, m_cols = 0, m_rows = 0;
     bool m_infoMatches = true;
+    std::vector<std::pair<uint32_t, uint32_t>> m_origins;
 };
 
 /// Counts the loss of the camera.
@@ -159,6 +167,30 @@ TEST_F(GigeCapture, ColourFramesComeInTheirWindowAsThreeChannels) {
     EXPECT_EQ(log.type(), CV_8UC3);
     EXPECT_EQ(log.cols(), 320);
     EXPECT_EQ(log.rows(), 256);
+}
+
+TEST_F(GigeCapture, FramesCarryTheOriginOfTheirWindowOnTheSensor) {
+    XEVDeviceGige* device = open(GigeModel::HeronGigE, 9000);
+    ASSERT_NE(device, nullptr);
+    device->setFps(100.0);
+    FrameLog whole;
+    EXPECT_TRUE(capture(*device, whole, 2));
+    using Origin = std::pair<uint32_t, uint32_t>;
+    EXPECT_EQ(whole.origins(), std::vector<Origin>(2, Origin(0, 0)));
+    device->stop();
+    whole.disconnect();
+
+    device->setParamValueOf("Number of Column", 320, false);
+    device->setParamValueOf("Number of Line", 256, false);
+    device->setParamValueOf("First Column", 96, false);
+    device->setParamValueOf("First Line", 40, false);
+    ASSERT_TRUE(device->updateConfig());
+    EXPECT_EQ(camera->registerValue(camera->featureAddress("OffsetX")), 96u);
+    FrameLog window;
+    EXPECT_TRUE(capture(*device, window, 3));
+    EXPECT_EQ(window.origins(), std::vector<Origin>(3, Origin(96, 40)));
+    EXPECT_EQ(window.cols(), 320);
+    EXPECT_EQ(window.rows(), 256);
 }
 
 TEST_F(GigeCapture, AssemblesFramesFromReorderedAndDuplicatedPackets) {

@@ -144,3 +144,28 @@ TEST_F(UsbDeviceTest, BrokenFramesAreNeverCommitted) {
     capture(device, 4);
     EXPECT_EQ(recorder.numbers().back(), 4u);
 }
+
+TEST_F(UsbDeviceTest, FramesCarryTheOriginOfTheirWindowOnTheSensor) {
+    openOne();
+    EXPECT_TRUE(capture(device, 2));
+    for (const XEVFrameInfo& info : recorder.infos()) {
+        EXPECT_EQ(info.offsetX, 0u);
+        EXPECT_EQ(info.offsetY, 0u);
+    }
+    device->setParamValueOf("Number of Column", 320.0, false);
+    device->setParamValueOf("Number of Line", 200.0, false);
+    device->setParamValueOf("First Column", 128.0, false);
+    device->setParamValueOf("First Line", 64.0, false);
+    ASSERT_TRUE(device->updateConfig());
+    FrameRecorder window([](const cv::Mat& frame, const XEVFrameInfo&) {
+        EXPECT_EQ(frame.cols, 320);
+        EXPECT_EQ(frame.rows, 200);
+    });
+    *device << window;
+    EXPECT_TRUE(capture(device, 3));
+    ASSERT_EQ(window.count(), 3u);
+    for (const XEVFrameInfo& info : window.infos()) {
+        EXPECT_EQ(info.offsetX, 128u);
+        EXPECT_EQ(info.offsetY, 64u);
+    }
+}
