@@ -56,6 +56,12 @@ struct Discovery {
     std::vector<DeviceInfo> found;
     std::set<udp::endpoint> discovered;
     std::set<udp::endpoint> rejected;
+    /// Cameras asked directly, when nothing is broadcast: once each has
+    /// answered, no other answer can come (0: wait for the whole cycle).
+    std::size_t askedOnly = 0;
+    asio::io_context* io = nullptr;
+
+    bool AllAnswered() const { return askedOnly != 0 && discovered.size() >= askedOnly; }
 
     void Take(DiscoverySocket& s, std::size_t size, const CmdHeader& command) {
         // Exactly one discovery acknowledge: a longer datagram is not one.
@@ -94,6 +100,10 @@ void Listen(DiscoverySocket& s, Discovery& discovery, const CmdHeader& command) 
             if (error)
                 return; // cancelled at the end of the cycle
             discovery.Take(s, size, command);
+            if (discovery.AllAnswered()) {
+                discovery.io->stop();
+                return;
+            }
             // Every answer of the cycle is taken, not only the first.
             Listen(s, discovery, command);
         });
@@ -187,6 +197,10 @@ std::vector<DeviceInfo> GigeTransport::Discover(int timeInSeconds, int maxDevice
                 s->targets.push_back(Endpoint(camera, Gvcp::Port));
             sockets.push_back(std::move(s));
         }
+        discovery.io = &io;
+        if (!broadcast)
+            discovery.askedOnly =
+                std::set<uint32_t>(unicastCameras.begin(), unicastCameras.end()).size();
         for (int cycle = 0; cycle < timeInSeconds && !sockets.empty(); ++cycle) {
             const CmdHeader command(Gvcp::CmdDiscovery, Gvcp::FlagBroadcastAck, 0);
             for (auto& s : sockets)
@@ -203,7 +217,7 @@ std::vector<DeviceInfo> GigeTransport::Discover(int timeInSeconds, int maxDevice
             });
             io.run();
             io.restart();
-            if (static_cast<int>(discovery.found.size()) >= maxDevices)
+            if (static_cast<int>(discovery.found.size()) >= maxDevices || discovery.AllAnswered())
                 break;
             detail::inform(std::string("\rTrying to discover cameras... ") +
                            Spinner[s_spins++ % 4]);

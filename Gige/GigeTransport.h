@@ -26,7 +26,8 @@ public:
     /// after the cycle in which @p maxDevices cameras were found; then puts
     /// the first link-local camera first and keeps @p maxDevices cameras.
     /// @p unicastCameras (host-order addresses) are asked directly in every
-    /// cycle; @p broadcast false sends nothing on the interfaces.
+    /// cycle; @p broadcast false sends nothing on the interfaces, and the
+    /// discovery ends as soon as each of them has answered.
     static std::vector<DeviceInfo> Discover(int timeInSeconds, int maxDevices,
                                             const std::vector<uint32_t>& unicastCameras = {},
                                             bool broadcast = true);

@@ -6,11 +6,16 @@
 #include "XEVAGCROI.h"
 #include "XEVAutomaticGainControl.h"
 #include "XEVBPR.h"
+#include "XEVCameralessDevice.h"
 #include "XEVDemosaicing.h"
+#include "XEVDevice.h"
 #include "XEVGamma.h"
+#include "XEVInterpolatedNuc.h"
 #include "XEVManualAGC.h"
 #include "XEVNUC1Point.h"
 #include "XEVNUC2Points.h"
+#include "toolbox/NucTable.h"
+#include "toolbox/NucTableText.h"
 
 #include <benchmark/benchmark.h>
 
@@ -20,6 +25,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <random>
 #include <string>
 #include <unistd.h>
@@ -214,6 +220,63 @@ void BM_NUC2Points_OpenCV(benchmark::State& state) {
     }
 }
 
+/// A calibration tree removed when the benchmark that wrote it ends: tables
+/// of cols x rows at 1000 and 2000 us.
+struct TempTree {
+    std::string base;
+    TempTree(int cols, int rows) : base(tempPath("tree-" + std::to_string(cols))) {
+        for (const int exposure : {1000, 2000}) {
+            detail::Nuc table;
+            table.rows = uint16_t(rows);
+            table.cols = uint16_t(cols);
+            table.allocate();
+            cv::Mat dark(rows, cols, CV_16UC1, table.set1.dark.data());
+            cv::Mat gain(rows, cols, CV_32FC1, table.set1.gain.data());
+            cv::randu(dark, 1500, 2500);
+            cv::randu(gain, 0.8, 1.2);
+            std::filesystem::create_directories(base + "/NUC/bench");
+            std::ofstream(base + "/NUC/bench/NUCFactory_" + std::to_string(exposure) + ".yml")
+                << detail::formatNucText(table);
+        }
+    }
+    ~TempTree() {
+        std::error_code ignored;
+        std::filesystem::remove_all(base, ignored);
+    }
+};
+
+void BM_InterpolatedNuc(benchmark::State& state) {
+    const int cols = int(state.range(0)), rows = int(state.range(1));
+    const TempTree tree(cols, rows);
+    Emulator::XEVCameralessDevice device;
+    XEVInterpolatedNuc nuc(device, tree.base.c_str(), 4);
+    std::string directory = "bench";
+    nuc.Update(directory, 1500.0, 0.0); // an interpolated table
+    const cv::Mat in = rawScene(cols, rows);
+    cv::Mat out;
+    runStage(state, nuc, in, out);
+}
+void BM_InterpolatedNuc_Memcpy(benchmark::State& state) {
+    memcpyReference(state, Nuc2Bytes); // in, dark, gain -> out, as two points
+}
+void BM_InterpolatedNuc_OpenCV(benchmark::State& state) {
+    const int cols = int(state.range(0)), rows = int(state.range(1));
+    const cv::Mat in = rawScene(cols, rows);
+    cv::Mat dark(rows, cols, CV_16UC1), gain(rows, cols, CV_32FC1);
+    cv::randu(dark, 1500, 2500);
+    cv::randu(gain, 0.8, 1.2);
+    cv::Mat product(rows, cols, CV_32FC1), out(rows, cols, CV_16UC1);
+    for (auto _ : state) {
+        cv::subtract(in, dark, product, cv::noArray(), CV_32F);
+        cv::max(product, 0.0, product);
+        cv::multiply(product, gain, product);
+        cv::add(product, 1000.0, product);
+        product.convertTo(out, CV_16U);
+        cv::min(out, 16383, out);
+        benchmark::DoNotOptimize(out.data);
+    }
+}
+
 // ---------------------------------------------------------------- AGC
 void BM_AutomaticGainControl(benchmark::State& state) {
     const int cols = int(state.range(0)), rows = int(state.range(1));
@@ -386,6 +449,9 @@ BENCHMARK(BM_NUC1Point_OpenCV)->Apply(sizes);
 BENCHMARK(BM_NUC2Points)->Apply(sizes);
 BENCHMARK(BM_NUC2Points_Memcpy)->Apply(sizes);
 BENCHMARK(BM_NUC2Points_OpenCV)->Apply(sizes);
+BENCHMARK(BM_InterpolatedNuc)->Apply(sizes);
+BENCHMARK(BM_InterpolatedNuc_Memcpy)->Apply(sizes);
+BENCHMARK(BM_InterpolatedNuc_OpenCV)->Apply(sizes);
 BENCHMARK(BM_AutomaticGainControl)->Apply(sizes);
 BENCHMARK(BM_AutomaticGainControl_Memcpy)->Apply(sizes);
 BENCHMARK(BM_AutomaticGainControl_OpenCV)->Apply(sizes);

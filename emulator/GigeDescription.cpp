@@ -246,7 +246,7 @@ GigeDescription describeGigeModel(const XEVGigeCameraConfig& config, unsigned se
     b.integer(agc, "AgcRoiCustomBottom", 0, sensorHeight, 1, sensorHeight);
     if (kestrel)
         b.real(agc, "AgcSmoothingCoefficient", 0, 1, 0.5);
-    else if (heron && firmware < "01.03")
+    else if (model == GigeModel::HeronGigE && firmware < "01.03")
         b.real(agc, "AgcMeanStdThreshold", 0, 10, 3);
     else
         b.real(agc, "AgcAutoMeanStdThreshold", 0, 10, 3);
@@ -302,7 +302,7 @@ GigeDescription describeGigeModel(const XEVGigeCameraConfig& config, unsigned se
         b.integer(reticle, "RetThickH", 1, 16, 1, 2);
         b.integer(reticle, "RetThickV", 1, 16, 1, 4);
         b.integer(reticle, "RetYcolor", 0, 255, 1, 0);
-        if (heron && firmware < "02.00")
+        if (model == GigeModel::HeronGigE && firmware < "02.00")
             b.integer(reticle, "RetCrCbColor", 0, 255, 1, 128);
         b.integer(reticle, "RetOn", 0, 1, 1, 0);
         b.command(reticle, "RetResetProperties");

@@ -42,8 +42,8 @@ constexpr uint16_t WriteProtect = 0x8004;
 constexpr uint16_t BadAlignment = 0x8005;
 
 constexpr std::size_t MaxMemoryBytes = 536;
-/// How long the camera reports itself busy after a long operation.
-constexpr auto BusyTime = std::chrono::milliseconds(300);
+/// Entries the write log keeps at most; later writes are not logged.
+constexpr std::size_t MaxLoggedWrites = 100000;
 
 uint32_t Ipv4(const std::string& text) {
     in_addr address{};
@@ -159,8 +159,12 @@ struct XEVGigeEmulatedCamera::State {
     GigeCameraMemory memory;
     XEVGigeFaults faults;
     XEVGigeCameraCounters counters;
-    std::map<uint32_t, std::string> commands; // register address -> command name
+    std::map<uint32_t, std::string> commands;         // register address -> command name
+    std::map<uint32_t, const GigeFeature*> byAddress; // the first feature at each address
     Clock::time_point busyUntil{};
+    std::vector<XEVGigeRegisterWrite> writes;
+    /// The settings "CamSaveConfiguration" kept: register address -> value.
+    std::map<uint32_t, uint32_t> savedSettings;
 
     // The controller: the endpoint that holds the control privilege.
     bool controlled = false;
@@ -177,7 +181,7 @@ struct XEVGigeEmulatedCamera::State {
     std::atomic<bool> stopping{false};
     std::atomic<uint64_t> packetsSent{0};
     uint32_t streamIp = 0;
-    uint16_t streamPort = 0;
+    std::atomic<uint16_t> streamPort{0};
     std::thread server;
 
     explicit State(const XEVGigeCameraConfig& c)
@@ -185,9 +189,11 @@ struct XEVGigeEmulatedCamera::State {
           description(describeGigeModel(c, sensor.width, sensor.height)), xml(description.xml()),
           memory(c, description) {
         memory.installDescription(xml, description.modelName, faults.description);
-        for (const GigeFeature& entry : description.features)
+        for (const GigeFeature& entry : description.features) {
             if (entry.kind == GigeFeature::Kind::Command)
                 commands[entry.address] = entry.name;
+            byAddress.emplace(entry.address, &entry);
+        }
         currentIp = Ipv4(c.address);
         if (c.maxFps > 0)
             setFeature("MaxFPS", floatBits(static_cast<float>(c.maxFps)));
@@ -232,7 +238,7 @@ struct XEVGigeEmulatedCamera::State {
         }
         streamIp = currentIp;
         streamPort = LocalPort(streamSocket);
-        memory.write32(Bootstrap::StreamSourcePort, streamPort);
+        memory.write32(Bootstrap::StreamSourcePort, streamPort.load());
         if (!config.pcapPath.empty())
             pcap = std::make_unique<PcapWriter>(config.pcapPath);
         stream = std::make_unique<GigeStreamSender>(
@@ -462,7 +468,7 @@ struct XEVGigeEmulatedCamera::State {
 
     uint32_t readRegister(uint32_t address) const {
         if (address == feature("NIOS_is_BUSY") || address == feature("NucProcessing_WAIT_plz"))
-            return Clock::now() < busyUntil ? 1 : 0;
+            return faults.busyForever || Clock::now() < busyUntil ? 1 : 0;
         return memory.read32(address);
     }
 
@@ -517,16 +523,70 @@ struct XEVGigeEmulatedCamera::State {
             return WriteProtect;
         if (address == Bootstrap::StreamPacketSize) {
             memory.write32(address, value & 0x7FFFFFFF);
+            logWrite(address, value, "");
             if (value & 0x80000000)
                 fireTestPacket(value & 0xFFFF);
             return Gvcp::StatusSuccess;
         }
         memory.write32(address, value);
+        logWrite(address, value, "");
         if (const auto command = commands.find(address); command != commands.end())
             runCommand(command->second, hold);
         else
             followSetting(address, value);
         return Gvcp::StatusSuccess;
+    }
+
+    void logWrite(uint32_t address, uint32_t value, const std::string& text) {
+        if (writes.size() >= MaxLoggedWrites)
+            return;
+        XEVGigeRegisterWrite entry;
+        const auto named = byAddress.find(address);
+        if (named != byAddress.end()) {
+            entry.feature = named->second->name;
+        } else {
+            char hex[16];
+            std::snprintf(hex, sizeof hex, "0x%04X", address);
+            entry.feature = hex;
+        }
+        entry.address = address;
+        entry.value = value;
+        entry.text = text;
+        writes.push_back(std::move(entry));
+    }
+
+    /// The camera's own writable settings: what its configuration commands
+    /// save, load and reset.
+    template <typename Visit>
+    void forEachSetting(Visit visit) const {
+        for (const GigeFeature& entry : description.features)
+            if (entry.address >= GigeDescription::CustomBase && entry.access == "RW" &&
+                entry.kind != GigeFeature::Kind::Command && entry.kind != GigeFeature::Kind::String)
+                visit(entry);
+    }
+
+    /// Cameras before GigE Vision 2.0 (firmware below 02.01, KestrelGigE
+    /// aside) have no source port register: they stream from the port they
+    /// stream to, which is where their controller expects the packets.
+    bool announcesSourcePort() const {
+        return config.model == GigeModel::KestrelGigE || config.firmwareVersion >= "02.01";
+    }
+
+    /// Moves the stream socket to @p port; the sender keeps its descriptor,
+    /// which now names the new socket. Keeps the old one when @p port is
+    /// taken on the camera's address.
+    void streamFrom(uint16_t port) {
+        if (port == 0 || port == streamPort.load())
+            return;
+        int moved = -1;
+        try {
+            moved = BoundUdpSocket(streamIp, port);
+        } catch (const std::exception&) {
+            return;
+        }
+        ::dup2(moved, streamSocket);
+        ::close(moved);
+        streamPort = port;
     }
 
     void fireTestPacket(unsigned packetSize) {
@@ -549,14 +609,35 @@ struct XEVGigeEmulatedCamera::State {
             hold.lock();
         } else if (name.rfind("Nuc", 0) == 0 || name.rfind("Bpr", 0) == 0 ||
                    name.rfind("Cam", 0) == 0) {
-            busyUntil = Clock::now() + BusyTime;
+            busyUntil = Clock::now() + config.busyTime;
             if (name == "BprRun")
                 setFeature("BprBadPixelNumber", 42);
+            else if (name == "CamSaveConfiguration")
+                forEachSetting([this](const GigeFeature& entry) {
+                    savedSettings[entry.address] = memory.read32(entry.address);
+                });
+            else if (name == "CamLoadConfiguration" || name == "CamResetParameter")
+                restoreSettings(name == "CamResetParameter");
         }
+    }
+
+    /// Back to the saved copy (nothing saved: nothing changes) or to the
+    /// description's initial values.
+    void restoreSettings(bool initial) {
+        forEachSetting([&](const GigeFeature& entry) {
+            const auto saved = savedSettings.find(entry.address);
+            if (initial)
+                memory.write32(entry.address, entry.initial);
+            else if (saved != savedSettings.end())
+                memory.write32(entry.address, saved->second);
+        });
+        followSetting(0, 0); // the registers derived from the others
     }
 
     /// Keeps derived registers consistent with a written one.
     void followSetting(uint32_t address, uint32_t value) {
+        if (address == Bootstrap::StreamPort && !announcesSourcePort())
+            streamFrom(static_cast<uint16_t>(value));
         if (address == feature("ExposureTime")) {
             float us;
             std::memcpy(&us, &value, sizeof us);
@@ -620,6 +701,14 @@ struct XEVGigeEmulatedCamera::State {
                 return ack;
             }
         memory.writeBytes(address, p + 4, count);
+        const auto named = byAddress.find(address);
+        if (named != byAddress.end() && named->second->kind == GigeFeature::Kind::String) {
+            const auto* text = reinterpret_cast<const char*>(p + 4);
+            logWrite(address, Load32(p + 4), std::string(text, strnlen(text, count)));
+        } else {
+            for (std::size_t i = 0; i < count; i += 4)
+                logWrite(address + static_cast<uint32_t>(i), Load32(p + 4 + i), "");
+        }
         // Clients that write features with WRITEMEM (Aravis does) start the
         // acquisition and change settings as with WRITEREG.
         for (std::size_t i = 0; i < count; i += 4) {
@@ -701,6 +790,16 @@ bool XEVGigeEmulatedCamera::hasController() const {
 
 bool XEVGigeEmulatedCamera::isStreaming() const {
     return m_state->stream && m_state->stream->running();
+}
+
+std::vector<XEVGigeRegisterWrite> XEVGigeEmulatedCamera::registerWrites() const {
+    std::lock_guard<std::mutex> hold(m_state->lock);
+    return m_state->writes;
+}
+
+void XEVGigeEmulatedCamera::clearRegisterWrites() {
+    std::lock_guard<std::mutex> hold(m_state->lock);
+    m_state->writes.clear();
 }
 
 } // namespace Emulator

@@ -61,6 +61,10 @@ public:
                   const XEVModelConfiguration& configuration, unsigned short port, long fifoSize);
     ~XEVDeviceGige() override;
 
+    /// How long SetPersistentIp() leaves the camera to store each setting in
+    /// its flash (1500 ms; emulated cameras store at once).
+    static std::atomic<unsigned> persistentSettleMs;
+
     /// The GenICam name of a library parameter name; other names unchanged.
     static std::string Xev2GigeName(const std::string& name);
 

@@ -6,6 +6,8 @@
 // correction and automatic gain control into snapshots, a video file and a
 // false-colour image.
 
+#include "FrameAverager.h"
+
 #include <XEVLibrary.h>
 #include <XEVUsbCameraEmulator.h>
 
@@ -33,34 +35,6 @@ constexpr int CaptureFrames = 300;
 constexpr int SnapshotEvery = 100;
 constexpr int CalibrationFrames = 16;
 constexpr double FrameRate = 100.0;
-
-/// Averages the raw frames it receives, for the flat-field calibration.
-class FrameAverager : public XEVObserver {
-public:
-    void onNewFrame(const cv::Mat& frame, const XEVFrameInfo&) override {
-        std::lock_guard<std::mutex> guard(m_lock);
-        if (m_sum.empty())
-            m_sum = cv::Mat::zeros(frame.size(), CV_64FC1);
-        cv::accumulate(frame, m_sum);
-        ++m_count;
-    }
-    cv::Mat mean() const {
-        std::lock_guard<std::mutex> guard(m_lock);
-        cv::Mat result;
-        m_sum.convertTo(result, CV_64FC1, m_count ? 1.0 / m_count : 0.0);
-        return result;
-    }
-    void reset() {
-        std::lock_guard<std::mutex> guard(m_lock);
-        m_sum.release();
-        m_count = 0;
-    }
-
-private:
-    mutable std::mutex m_lock;
-    cv::Mat m_sum;
-    int m_count = 0;
-};
 
 /// Counts raw frames, asks for a snapshot every few frames, draws a progress
 /// bar and keeps the figures of the summary.

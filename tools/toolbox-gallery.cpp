@@ -7,19 +7,24 @@
 #include "XEVAddText.h"
 #include "XEVAutomaticGainControl.h"
 #include "XEVBPR.h"
+#include "XEVCameralessDevice.h"
 #include "XEVColorMap.h"
 #include "XEVDemosaicing.h"
+#include "XEVDevice.h"
 #include "XEVException.h"
 #include "XEVFlipH.h"
 #include "XEVFlipV.h"
 #include "XEVGamma.h"
 #include "XEVImageOverlay.h"
+#include "XEVInterpolatedNuc.h"
 #include "XEVManualAGC.h"
 #include "XEVNUC1Point.h"
 #include "XEVNUC2Points.h"
 #include "XEVParam.h"
 #include "XEVSyntheticScene.h"
 #include "XEVTimestamp.h"
+#include "toolbox/NucTable.h"
+#include "toolbox/NucTableText.h"
 
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
@@ -28,6 +33,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -119,6 +125,49 @@ cv::Mat overlayPicture() {
                 3, cv::LINE_AA);
     cv::rectangle(picture, cv::Rect(0, 0, 200, 120), cv::Scalar(255), 2);
     return picture;
+}
+
+/// A dark current that grows with the exposure time (DN per millisecond),
+/// in columns, so that a table measured at one exposure misses it at another.
+cv::Mat darkCurrent(int width, int height) {
+    cv::Mat current(height, width, CV_32FC1);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            current.at<float>(y, x) =
+                120.0f + 180.0f * float((x * 37 + (y / 64) * 11) % 17) / 17.0f;
+    return current;
+}
+
+/// A raw frame of @p scene at @p exposureUs (1000 us: the scene's own
+/// exposure) with the dark current added.
+cv::Mat rawAt(const XEVLibrary::Emulator::XEVSyntheticScene& scene, const cv::Mat& current,
+              double exposureUs) {
+    cv::Mat raw;
+    scene.renderRaw(exposureUs / 1000.0).convertTo(raw, CV_32FC1);
+    raw += current * (exposureUs / 1000.0);
+    raw.convertTo(raw, CV_16UC1); // rounds, saturates
+    return raw;
+}
+
+/// Writes the table of the exposure @p exposureUs, as a calibration measures
+/// it: dark = offset + dark current, gain = 1 / the pixel's gain.
+void writeNucTable(const XEVLibrary::Emulator::XEVSyntheticScene& scene, const cv::Mat& current,
+                   double exposureUs, const std::filesystem::path& directory) {
+    XEVToolBox::detail::Nuc table;
+    table.rows = uint16_t(scene.offsetMap().rows);
+    table.cols = uint16_t(scene.offsetMap().cols);
+    table.allocate();
+    std::size_t i = 0;
+    for (int y = 0; y < table.rows; ++y)
+        for (int x = 0; x < table.cols; ++x, ++i) {
+            const double dark =
+                scene.offsetMap().at<float>(y, x) + current.at<float>(y, x) * exposureUs / 1000.0;
+            table.set1.dark[i] = cv::saturate_cast<uint16_t>(dark);
+            table.set1.gain[i] = 1.0f / std::max(0.05f, scene.gainMap().at<float>(y, x));
+        }
+    std::filesystem::create_directories(directory);
+    std::ofstream(directory / ("NUCFactory_" + std::to_string(int(exposureUs)) + ".yml"))
+        << XEVToolBox::detail::formatNucText(table);
 }
 
 struct Tile {
@@ -296,6 +345,24 @@ int run(const std::filesystem::path& folder) {
         // White balance follows the frames before and settles slowly.
         gallery.add("18-demosaiced", "Demosaiced Bayer (BG), 60th frame",
                     runChain({&demosaic}, bayer, 60));
+    }
+    {
+        // A calibration tree at 1000 and 2000 us, a frame at 1500 us.
+        const cv::Mat current = darkCurrent(W, H);
+        const std::filesystem::path tree = folder / "nuc-tree";
+        for (const double exposure : {1000.0, 2000.0})
+            writeNucTable(scene, current, exposure, tree / "NUC" / "synthetic");
+        const cv::Mat frame = rawAt(scene, current, 1500.0);
+        Emulator::XEVCameralessDevice device;
+        XEVInterpolatedNuc nuc(device, tree.string().c_str(), 4);
+        XEVAutomaticGainControl agc(14, 4);
+        std::string directory = "synthetic";
+        nuc.Update(directory, 1000.0, 0.0);
+        gallery.add("19-nuc-1000-at-1500", "NUC of 1000 us on a 1500 us frame > AGC",
+                    runChain({&nuc, &agc}, frame));
+        nuc.Update(directory, 1500.0, 0.0);
+        gallery.add("20-interpolated-nuc", "Interpolated NUC (1000, 2000 us) at 1500 us > AGC",
+                    runChain({&nuc, &agc}, frame));
     }
     gallery.writeContactSheet("XEV toolbox gallery: synthetic SWIR scene 640x512, 14-bit");
     return 0;

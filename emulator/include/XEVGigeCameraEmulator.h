@@ -44,6 +44,10 @@ struct XEVGigeCameraConfig {
     /// When not empty, every datagram sent and received is written there
     /// (pcap, Ethernet + IPv4 + UDP headers made up around each datagram).
     std::string pcapPath;
+    /// How long the camera reports itself busy ("NIOS_is_BUSY", and
+    /// "NucProcessing_WAIT_plz" where it exists) after a NUC, BPR or
+    /// configuration command.
+    std::chrono::milliseconds busyTime{300};
 
     /// The model's sensor, firmware and identity, on @p address.
     static XEVGigeCameraConfig forModel(GigeModel model, const std::string& address = "127.0.0.2");
@@ -79,6 +83,20 @@ struct XEVGigeFaults {
     /// Sends each frame's trailer before its last payload packet.
     bool trailerBeforeLastPayload = false;
     XEVGigeDescriptionFault description = XEVGigeDescriptionFault::None;
+    /// The busy registers never clear.
+    bool busyForever = false;
+};
+
+/// A register or memory write the camera accepted, as its log keeps it.
+struct XEVGigeRegisterWrite {
+    /// The feature whose register starts at @ref address, or the address in
+    /// hexadecimal ("0x0A00") when no feature has it.
+    std::string feature;
+    uint32_t address = 0;
+    /// The 32-bit value (a memory write to a text feature: its first word).
+    uint32_t value = 0;
+    /// A memory write to a text feature: the text, up to its first zero byte.
+    std::string text;
 };
 
 /// Control channel and stream counters, for tests and for the tool's report.
@@ -108,6 +126,12 @@ struct XEVGigeCameraCounters {
  * heartbeat timeout; streams the synthetic scene to the programmed
  * destination while acquisition runs. It survives any datagram: malformed
  * commands are counted and answered with an error status or dropped.
+ *
+ * NUC, BPR and configuration commands keep the busy registers set for the
+ * configured busy time. "CamSaveConfiguration" keeps a copy of the camera's
+ * own writable settings (the registers past the bootstrap area, texts left
+ * out), "CamLoadConfiguration" restores that copy and "CamResetParameter"
+ * the description's initial values.
  *
  * Construction binds and starts serving; destruction stops. Several cameras
  * may run at once, each on its own address.
@@ -140,6 +164,12 @@ public:
     bool hasController() const;
     /// True while the camera streams.
     bool isStreaming() const;
+
+    /// The writes the camera accepted (WRITEREG, and WRITEMEM: one entry per
+    /// register, one per text), oldest first, since construction or the last
+    /// clearRegisterWrites(). The log keeps at most 100000 entries.
+    std::vector<XEVGigeRegisterWrite> registerWrites() const;
+    void clearRegisterWrites();
 
 private:
     struct State;

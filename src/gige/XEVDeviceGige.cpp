@@ -41,8 +41,6 @@ constexpr const char* Temperature = "CamBoardTemperature";
 constexpr const char* UserName = "GevUserDefinedName";
 constexpr unsigned UserNameLimit = 15;
 constexpr unsigned PersistentWriteTimeoutMs = 1200;
-// The camera needs this long to take each persistent setting.
-constexpr std::chrono::milliseconds PersistentSettleTime{1500};
 
 bool isText(const Feature& feature) {
     return dynamic_cast<const StringFeature*>(&feature) != nullptr;
@@ -104,6 +102,8 @@ bool isRate(double value) {
 }
 
 } // namespace
+
+std::atomic<unsigned> XEVDeviceGige::persistentSettleMs{1500};
 
 std::string XEVDeviceGige::Xev2GigeName(const std::string& name) {
     static const std::map<std::string, std::string> translations{
@@ -763,7 +763,7 @@ void XEVDeviceGige::SetPersistentIp(const std::string& ip, const std::string& ma
         }
         // The camera stores each setting in its flash meanwhile; no lock is
         // held, so the device stays usable.
-        std::this_thread::sleep_for(PersistentSettleTime);
+        std::this_thread::sleep_for(std::chrono::milliseconds(persistentSettleMs.load()));
     }
 }
 

@@ -1,4 +1,5 @@
 #include "TestSupport.h"
+#include "XEVCameralessDevice.h"
 #include "XEVConfigObserver.h"
 #include "XEVDevice.h"
 
@@ -16,31 +17,9 @@ using Log = std::vector<std::string>;
 namespace {
 
 /// The smallest concrete device: frame rates set by the test, nothing else.
-class TestDevice : public XEVDevice {
+class TestDevice : public Emulator::XEVCameralessDevice {
 public:
-    explicit TestDevice(long fifoSize = 4)
-        : XEVDevice(XEVModelConfiguration(USB3, "TestModel", 64, 32), fifoSize) {}
-    double fpsValue = 0, minValue = 0, maxValue = 0;
-
-protected:
-    const XEVDeviceDescriptor* GetDeviceDescriptor() const override { return nullptr; }
-    double GetFps(bool) const override { return fpsValue; }
-    double GetMinFps(bool) const override { return minValue; }
-    double GetMaxFps(bool) const override { return maxValue; }
-    double GetParamValueOf(const std::string&, bool) const override { return 0; }
-    std::string GetParamStrValueOf(const std::string&, bool) const override { return ""; }
-    std::string GetManual() const override { return ""; }
-    void SetFps(double, bool) override {}
-    void SetParamValueOf(const std::string&, double, bool) override {}
-    void SetParamValueOf(const std::string&, const std::string&, bool) override {}
-    bool UpdateConfig(bool) override { return true; }
-    bool IsCapturing() const override { return false; }
-    void Start() override {}
-    void CaptureNFrames(long, bool) override {}
-    void CaptureForDuration(unsigned long, bool) override {}
-    void Stop(bool) override {}
-    bool WaitEndCapture(int) override { return true; }
-    void Synchronize() override {}
+    explicit TestDevice(long fifoSize = 4) : XEVCameralessDevice("TestModel", 64, 32, fifoSize) {}
 };
 
 /// Logs every notification as one line, after its name.
@@ -76,8 +55,8 @@ TEST(DeviceBase, FrameRatesAreRoundedToReachableIntegers) {
     TestDevice device;
     const auto rounded = [&](double fps, double min, double max) {
         device.fpsValue = fps;
-        device.minValue = min;
-        device.maxValue = max;
+        device.minFpsValue = min;
+        device.maxFpsValue = max;
         return std::vector<long>{device.fps(true), device.minFps(false), device.maxFps(true)};
     };
     EXPECT_EQ(rounded(24.99, 9.2, 30.9), (std::vector<long>{24, 10, 30}));

@@ -154,6 +154,28 @@ TEST_F(GigeCapture, DeliversExactlyNFramesAtBothPacketSizesAndPixelDepths) {
     }
 }
 
+TEST_F(GigeCapture, CamerasBeforeGigeVisionTwoStreamFromTheHostsPort) {
+    // Without a source port register the channel expects the stream from the
+    // port it streams to; 01.04 negotiates the packet size, 01.03 does not.
+    struct Case {
+        GigeModel model;
+        const char* firmware;
+        unsigned packetSize;
+    };
+    for (const Case& c :
+         {Case{GigeModel::HeronGigE, "01.04", 9000}, Case{GigeModel::FulmarGigE, "01.03", 1500}}) {
+        SCOPED_TRACE(c.firmware);
+        XEVDeviceGige* device = open(c.model, 9000, c.firmware);
+        ASSERT_NE(device, nullptr);
+        EXPECT_EQ(device->packetSize(), c.packetSize);
+        device->setFps(100.0);
+        FrameLog log;
+        EXPECT_TRUE(capture(*device, log, 3));
+        EXPECT_EQ(log.numbers().size(), 3u);
+        TearDown();
+    }
+}
+
 TEST_F(GigeCapture, ColourFramesComeInTheirWindowAsThreeChannels) {
     XEVDeviceGige* device = open(GigeModel::CurlewcGigE, 9000);
     ASSERT_NE(device, nullptr);

@@ -1,0 +1,3 @@
+# The end-to-end tests run the console tool.
+set(XEV_SUITE_DEPENDS xev-console)
+set(XEV_SUITE_LIBRARIES Boost::regex)
