@@ -2,7 +2,8 @@
 # The main job: installs what is missing, builds the library and its programs,
 # and captures from emulated cameras through the toolbox: USB cameras on the
 # emulated bus, then a GigE Vision camera served by the emulator tool on a
-# loopback address. Images, video and NUC maps are written to ./xev-output/.
+# loopback address; then renders the toolbox gallery. Images, video and NUC
+# maps are written to ./xev-output/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 tools/install-deps.sh
@@ -24,3 +25,8 @@ for _ in $(seq 100); do
 done
 echo
 ./build/default/tools/xev-gige-demo "$address" xev-output/gige
+
+# Every toolbox stage on a synthetic scene, the exposure-following NUC among
+# them, as one contact sheet.
+echo
+./build/default/tools/xev-toolbox-gallery xev-output/gallery
