@@ -27,15 +27,19 @@ namespace XEVLibrary {
  */
 class ExpoRanges {
 public:
+    /// The ranges, in table order.
     using Table = std::vector<ExpoRange>;
+    /// A run [first, last) of the table.
     using Slice = std::pair<Table::const_iterator, Table::const_iterator>;
 
     /// An encoded exposure: the packed pair and the value it stands for.
     struct Match {
         uint16_t codes; ///< code << 8 | fine
+        /// The exposure the pair stands for, in microseconds.
         double value;
     };
 
+    /// The ranges of @p table, all usable.
     explicit ExpoRanges(Table table = Table());
     virtual ~ExpoRanges();
 
@@ -54,11 +58,15 @@ public:
     virtual Slice CurrentRange() const;
     /// The exposure and pair that stand for "trigger width" (base: 0, 0).
     virtual std::pair<double, uint16_t> TriggerWidthData() const;
+    ///@{
+    /// The value and the unit shown for "trigger width" (base: empty).
     virtual std::string TriggerWidthValue() const;
     virtual std::string TriggerWidthUnit() const;
+    ///@}
     /// Base: true.
     virtual bool DisableIfTriggerWidth() const;
 
+    /// The whole table.
     const Table& table() const { return m_table; }
 
     /// Packs a pair as stored in a Match.
@@ -67,6 +75,7 @@ public:
     }
 
 protected:
+    /// The whole table.
     Table m_table;
 };
 

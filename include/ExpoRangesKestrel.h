@@ -20,25 +20,34 @@ namespace XEVLibrary {
  */
 class ExpoRangesKestrel : public ExpoRanges {
 public:
+    /// The table chosen by @p fineStep, with the options of the other flags.
     ExpoRangesKestrel(bool gated, bool fineStep, bool longExposure, bool highGain, bool linear,
                       bool trigger);
     ~ExpoRangesKestrel() override;
 
     /// The coarse and fine tables, built once per process.
+    ///@{
     static const Table& coarseTable();
     static const Table& fineTable();
+    ///@}
 
+    ///@{
+    /// Option switches (see the class comment); safe from any thread.
     void setGated(bool on) { m_gated = on; }
     void setLinear(bool on) { m_linear = on; }
     void setHighGain(bool on) { m_highGain = on; }
     void setTrigger(bool on) { m_trigger = on; }
     void setLongExposure(bool on) { m_longExposure = on; }
+    ///@}
+    ///@{
+    /// The current options.
     bool gated() const { return m_gated; }
     bool linear() const { return m_linear; }
     bool highGain() const { return m_highGain; }
     bool trigger() const { return m_trigger; }
     bool longExposure() const { return m_longExposure; }
     bool fineStep() const { return m_fineStep; }
+    ///@}
 
     /// Gated: 0.1 us; linear: 10 us; logarithmic: 100 us.
     double MinValue() const override;

@@ -43,12 +43,15 @@ public:
     /// not 16-bit single-channel.
     bool process(const cv::Mat& frame, cv::Mat& out, const XEVFrameInfo& info);
 
+    /// The window mode given at construction: 0 central half, 1 central quarter.
     int mode() const { return m_mode; }
     /// The window of the last frame.
     cv::Rect window() const { return m_window; }
     /// The bounds the next frame is stretched with.
+    ///@{
     int low() const;
     int high() const;
+    ///@}
 
 private:
     int m_mode;

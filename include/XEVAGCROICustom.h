@@ -22,6 +22,8 @@ class WindowGainControl;
  */
 class XEVAGCROICustom : public XEVFilter {
 public:
+    /// Measures on the window of @p width x @p height at (@p x, @p y); the
+    /// filter's FIFO holds @p fifoSize frames.
     XEVAGCROICustom(int x, int y, int width, int height, unsigned int fifoSize);
     ~XEVAGCROICustom() override;
 
@@ -33,10 +35,13 @@ public:
     /// not 16-bit single-channel.
     bool process(const cv::Mat& frame, cv::Mat& out, const XEVFrameInfo& info);
 
+    /// The window given at construction.
     cv::Rect window() const { return m_window; }
     /// The bounds the next frame is stretched with.
+    ///@{
     int low() const;
     int high() const;
+    ///@}
 
 private:
     cv::Rect m_window;

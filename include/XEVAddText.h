@@ -17,6 +17,8 @@ namespace XEVToolBox {
  */
 class XEVAddText : public XEVFilter {
 public:
+    /// Draws @p text with its bottom left at (@p x, @p y), at OpenCV font scale
+    /// @p fontScale; the filter's FIFO holds @p fifoSize frames.
     XEVAddText(const std::string& text, int x, int y, double fontScale, unsigned int fifoSize);
 
     void onNewFrame(const cv::Mat& frame, const XEVFrameInfo& info) override;

@@ -48,12 +48,15 @@ public:
     /// untouched, for a frame that is neither 16-bit nor 8-bit single-channel.
     bool process(const cv::Mat& frame, cv::Mat& out, const XEVFrameInfo& info);
 
+    /// Bit depth of the input the stretch assumes, as given at construction.
     unsigned int bitDepth() const { return m_bitDepth; }
     /// Bins used by the last frame.
     int histogramSize() const { return m_histogramSize; }
     /// Bounds measured on the last frame.
+    ///@{
     int low() const { return m_low; }
     int high() const { return m_high; }
+    ///@}
 
 private:
     unsigned int m_bitDepth;

@@ -27,6 +27,9 @@ namespace XEVToolBox {
  */
 class XEVBPR : public XEVFilter {
 public:
+    /// Reads the map file @p path for the window of @p width x @p height at
+    /// (@p offsetX, @p offsetY) on the sensor; the filter's FIFO holds
+    /// @p fifoSize frames.
     XEVBPR(std::string path, int width, int height, int offsetX, int offsetY,
            unsigned int fifoSize);
 

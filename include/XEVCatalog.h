@@ -57,7 +57,8 @@ public:
         MODE_GLOBAL_GATED = 3,     ///< "Global Shutter", "Gated"
     };
 
-    // Parameter names.
+    /// A parameter name, as devices' getters and setters take it.
+    ///@{
     static constexpr const char* MODE = "Mode";
     static constexpr const char* TRIG_MODE = "Trigger Mode";
     static constexpr const char* PIX_DEPTH = "Pixel Depth";
@@ -86,7 +87,10 @@ public:
     static constexpr const char* TRIGGER_DELAY_INPUT_GATED = "Trigger Delay Input Gated";
     static constexpr const char* TRIGGER_DELAY_OUTPUT_GATED = "Trigger Delay Output Gated";
 
-    // Label texts.
+    ///@}
+
+    /// A text value of an enumerated parameter ("8bits", "Snapshot" ...).
+    ///@{
     static constexpr const char* SNAPSHOT = "Snapshot";
     static constexpr const char* ROLLING = "Rolling";
     static constexpr const char* DIFFERENTIAL = "Differential";
@@ -122,11 +126,13 @@ public:
     static constexpr const char* STRONG_CURRENT = "Strong current";
     static constexpr const char* ON = "On";
     static constexpr const char* OFF = "Off";
+    ///@}
 
     /// Descriptor flag: the camera sends an info line after each frame.
     static constexpr uint32_t FLAG_INFO_LINE = 1;
 
-    // Model ids.
+    /// A model id, as descriptors and configurations report it.
+    ///@{
     static const std::string Bittern;
     static const std::string Fulmar;
     static const std::string Dunlin;
@@ -148,8 +154,10 @@ public:
     static const std::string HeronGigE;
     static const std::string HeronGigE_SPOT; ///< "HeronGigE-SPOT"
     static const std::string KestrelGigE;
+    ///@}
 
-    // Reference ids reported by the cameras (see the class comment).
+    /// A reference id reported by the cameras (see the class comment).
+    ///@{
     static constexpr uint16_t REFID_AUKLET = 101;
     static constexpr uint16_t REFID_BITTERN = 102;
     static constexpr uint16_t REFID_FULMAR = 103;
@@ -163,11 +171,15 @@ public:
     static constexpr uint16_t REFID_KESTREL = 111;
     static constexpr uint16_t REFID_MERLIN = 112;
     static constexpr uint16_t REFID_EGRET = 113;
+    ///@}
     /// Added to a family's reference id for its GigE variant.
     static constexpr uint16_t REFID_GIGE_OFFSET = 10000;
+    /// The reference id of a GigE variant.
+    ///@{
     static constexpr uint16_t REFID_CURLEW_GIGE = REFID_CURLEW + REFID_GIGE_OFFSET;
     static constexpr uint16_t REFID_FULMAR_GIGE = REFID_FULMAR + REFID_GIGE_OFFSET;
     static constexpr uint16_t REFID_HERON_GIGE = REFID_HERON + REFID_GIGE_OFFSET;
+    ///@}
 
     /// The catalog, built on the first call. A failure while building it
     /// propagates and leaves no instance.

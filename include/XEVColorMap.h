@@ -22,6 +22,8 @@ namespace XEVToolBox {
  */
 class XEVColorMap : public XEVFilter {
 public:
+    /// Colours with the map of @p mode (see the class comment); the filter's
+    /// FIFO holds @p fifoSize frames.
     XEVColorMap(unsigned int fifoSize, int mode);
 
     /// Colours one frame into its own FIFO.
@@ -32,6 +34,7 @@ public:
     /// not 8-bit single-channel.
     bool process(const cv::Mat& frame, cv::Mat& out, const XEVFrameInfo& info);
 
+    /// The colour map mode given at construction.
     int mode() const { return m_mode; }
 
 private:

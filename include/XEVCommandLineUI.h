@@ -35,6 +35,8 @@ namespace XEVToolBox {
  */
 class XEVCommandLineUI {
 public:
+    /// A console reading commands from @p in and writing to @p out; both
+    /// streams must outlive it.
     XEVCommandLineUI(std::istream& in, std::ostream& out);
 
     /// Runs the manager loop; the device an "open" command opened, or null

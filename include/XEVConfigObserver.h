@@ -54,9 +54,14 @@ public:
     /// camera, false for a pending one.
     virtual void onParamChanged(const std::string& name, const std::string& value,
                                 bool applied) = 0;
+    ///@{
+    /// The frame rate, its minimum or its maximum changed; @p flag is true for
+    /// values just sent to the camera, false for pending ones. The default does
+    /// nothing.
     virtual void onFpsChanged(double fps, bool flag);
     virtual void onMinFpsChanged(double minFps, bool flag);
     virtual void onMaxFpsChanged(double maxFps, bool flag);
+    ///@}
     /// The camera is gone. Called on the thread that found it gone (a USB
     /// camera's capture thread), with no lock of the library held.
     virtual void onDeviceDisconnected() = 0;

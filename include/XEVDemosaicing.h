@@ -67,9 +67,12 @@ public:
     const cv::Mat& labelMap() const;
     /// The stored bounds and mean of a channel: 0 for the label-1 sites, 1
     /// for green, 2 for the label-2 sites.
+    ///@{
     int low(int channel) const;
     int high(int channel) const;
     double mean(int channel) const;
+    ///@}
+    /// Number of output levels of the stretch.
     int levels() const;
 
 private:

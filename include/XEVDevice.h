@@ -67,24 +67,36 @@ public:
     /// starts no acquisition thread and writes nothing to the camera.
     static bool Fastest;
 
+    /// Built by the USB and GigE devices from the camera's model configuration,
+    /// with a FIFO of @p fifoSize frames. Applications open devices through
+    /// XEVManager instead.
     XEVDevice(const XEVModelConfiguration& configuration, long fifoSize);
     ~XEVDevice() override;
 
+    /// The descriptor this device was opened from, owned by the manager.
     const XEVDeviceDescriptor* deviceDescriptor() const { return GetDeviceDescriptor(); }
     std::string manual() const override { return GetManual(); }
 
     /// Frame rate truncated toward zero, its minimum rounded up and its
     /// maximum rounded down, so that the three integers are reachable.
+    ///@{
     long fps(bool applied = true) const;
     long minFps(bool applied = true) const;
     long maxFps(bool applied = true) const;
+    ///@}
+    ///@{
+    /// Frame rate, its minimum and its maximum, as the camera computes them.
     double fpsAsDouble(bool applied = true) const { return GetFps(applied); }
     double minFpsAsDouble(bool applied = true) const { return GetMinFps(applied); }
     double maxFpsAsDouble(bool applied = true) const { return GetMaxFps(applied); }
+    ///@}
 
+    /// The value of parameter @p name (XEVCatalog has the names) as a number in
+    /// the parameter's unit.
     double paramValueOf(const std::string& name, bool applied = true) const {
         return GetParamValueOf(name, applied);
     }
+    /// The value of parameter @p name as text, such as "2ms" or "8bits".
     std::string paramStrValueOf(const std::string& name, bool applied = true) const {
         return GetParamStrValueOf(name, applied);
     }
@@ -92,12 +104,15 @@ public:
     /// Asks for @p fps frames per second. The camera's limits clamp it (see
     /// minFps() and maxFps()); returns the frame rate that results, the
     /// applied one with @p apply, else the pending one.
+    ///@{
     double setFps(double fps, bool apply = true) {
         SetFps(fps, apply);
         return GetFps(apply);
     }
     double setFps(unsigned int fps, bool apply = true) { return setFps(double(fps), apply); }
     double setFps(int fps, bool apply = true) { return setFps(double(fps), apply); }
+    ///@}
+    /// Sets parameter @p name to @p value, a number in the parameter's unit.
     void setParamValueOf(const std::string& name, double value, bool apply = true) {
         SetParamValueOf(name, value, apply);
     }
@@ -106,6 +121,7 @@ public:
     void setParamValueOf(const std::string& name, Integer value, bool apply = true) {
         SetParamValueOf(name, double(value), apply);
     }
+    /// Sets parameter @p name from a text such as "2ms", "500 us" or "8bits".
     void setParamValueOf(const std::string& name, const std::string& value, bool apply = true) {
         SetParamValueOf(name, value, apply);
     }
@@ -122,6 +138,8 @@ public:
     /// Captures @p n frames; the capture ends once every final observer has
     /// processed its frames. Does nothing while a capture runs.
     void captureNFrames(long n) { CaptureNFrames(n, true); }
+    /// Captures for @p milliseconds; the capture ends once every final observer
+    /// has processed its frames. Does nothing while a capture runs.
     void captureForDuration(unsigned long milliseconds) { CaptureForDuration(milliseconds, true); }
     /// Ends the capture: when it returns, every stage below has stopped and
     /// may be destroyed.
@@ -130,6 +148,8 @@ public:
     /// limit), then ends it. True when the capture ended by reaching its frame
     /// count.
     bool waitEndCapture(int milliseconds) { return WaitEndCapture(milliseconds); }
+    /// USB cameras: stops the camera's stream and starts it again 75 ms later,
+    /// so that the next frame starts afresh. GigE cameras: nothing.
     void synchronize() { Synchronize(); }
     /// True from the start of a capture until its production has fully
     /// stopped: once false, the stages below may be destroyed or restarted.
@@ -140,13 +160,21 @@ public:
     /// The text of lastError(), or an empty string.
     std::string lastErrorMessage() const { return m_lastError.message(); }
 
+    /// Used by the capture machinery: starts the reading threads of the stages
+    /// below (XEVFrameProducer::startProduction()).
     void StartProduction() { startProduction(); }
+    /// Used by the capture machinery: stops and joins the reading threads of
+    /// the stages below (XEVFrameProducer::stopProduction()).
     void StopProduction(bool resetCounters) { stopProduction(resetCounters); }
 
     /// Tells every config observer, in connection order, of the values that
     /// changed; 0.0 marks a value that did not change and is not reported.
     void notifyFpsChanged(double fps, double minFps, double maxFps, bool flag);
+    /// Tells every config observer, in connection order, that parameter
+    /// @p name took @p value (@p applied: on the camera, else pending).
     void notifyParamChanged(const std::string& name, const std::string& value, bool applied);
+    /// Adds @p observer, which is told of changes until
+    /// disconnectConfigObserver(); it must outlive its connection.
     void connectConfigObserver(XEVConfigObserver& observer);
     /// Removes @p observer. Notifications may run on other threads meanwhile:
     /// returns once none of them can call @p observer any more, so that it may
@@ -167,6 +195,10 @@ public:
     DeviceImpl* impl() const { return m_impl.get(); }
 
 protected:
+    ///@{
+    /// The operations the USB and GigE devices implement; the public operations
+    /// of similar names (deviceDescriptor(), fpsAsDouble(), start() ...) forward
+    /// to them and say what they do.
     virtual const XEVDeviceDescriptor* GetDeviceDescriptor() const = 0;
     virtual double GetFps(bool applied) const = 0;
     virtual double GetMinFps(bool applied) const = 0;
@@ -185,6 +217,7 @@ protected:
     virtual void Stop(bool resetCounters) = 0;
     virtual bool WaitEndCapture(int milliseconds) = 0;
     virtual void Synchronize() = 0;
+    ///@}
 
     /// The error that ended the last capture, kept by the concrete device.
     XEVErrorRecord m_lastError;
@@ -196,7 +229,9 @@ protected:
     /// for the lifetime of the mark: camera threads hold one while they run.
     class OwnThreadMark {
     public:
+        /// Which kind of own thread the mark declares.
         enum class Role { CameraThread, ConfigNotification };
+        /// Marks the calling thread as @p device's, in @p role, until destroyed.
         OwnThreadMark(const XEVDevice& device, Role role);
         ~OwnThreadMark();
         OwnThreadMark(const OwnThreadMark&) = delete;

@@ -34,45 +34,69 @@ using Capacity = uint16_t;
 class XEVDeviceDescriptorUsb : public XEVDeviceDescriptor {
 public:
     /// Capacity bits.
+    ///@{
     static constexpr Capacity CAPACITY_SOFT_TRIGGER = 1u << 2;
     static constexpr Capacity CAPACITY_LONG_EXPOSURE = 1u << 3;
     static constexpr Capacity CAPACITY_GATED = 1u << 5;
     static constexpr Capacity CAPACITY_EXTENDED_FPS = 1u << 9;
     static constexpr Capacity CAPACITY_TEC = 1u << 10;
+    ///@}
 
     /// USB 2.0, connector number 255, everything else 0 or empty.
     XEVDeviceDescriptorUsb();
     /// @p type and @p number, everything else 0 or empty.
     XEVDeviceDescriptorUsb(ConnectorType type, uint8_t number);
+    ///@{
+    /// Copies every field, the USB device included.
     XEVDeviceDescriptorUsb(const XEVDeviceDescriptorUsb& other);
     XEVDeviceDescriptorUsb& operator=(const XEVDeviceDescriptorUsb& other);
+    ///@}
     ~XEVDeviceDescriptorUsb() override;
 
+    ///@{
+    /// The bridge kind of the camera.
     FxType fxType() const { return m_fxType; }
     void setFxType(FxType type) { m_fxType = type; }
+    ///@}
+    ///@{
+    /// The capacity bits (CAPACITY_...) the camera reports.
     Capacity capacity() const { return m_capacity; }
     void setCapacity(Capacity capacity) { m_capacity = capacity; }
+    ///@}
     /// (major << 16) | (minor << 8) | patch of the bridge firmware.
+    ///@{
     uint32_t usbFirmwareVersion() const { return m_usbFirmwareVersion; }
     void setUsbFirmwareVersion(uint32_t version) { m_usbFirmwareVersion = version; }
+    ///@}
     /// "a.b.c" in decimal.
     std::string usbFirmwareVersionStr() const;
+    ///@{
+    /// The USB version of the port the camera runs on (0x0300, 0x0200 ...).
     uint16_t bcdUSB() const { return m_bcdUSB; }
     void setBcdUSB(uint16_t bcd) { m_bcdUSB = bcd; }
+    ///@}
+    ///@{
+    /// Sensor width and height in pixels, from the info line.
     uint16_t SensorWidth() const { return m_sensorWidth; }
     void SetSensorWidth(uint16_t width) { m_sensorWidth = width; }
     uint16_t SensorHeight() const { return m_sensorHeight; }
     void SetSensorHeight(uint16_t height) { m_sensorHeight = height; }
+    ///@}
 
+    ///@{
+    /// True when the capacity bits hold the capability.
     bool hasSoftTrigger() const { return (m_capacity & CAPACITY_SOFT_TRIGGER) != 0; }
     bool hasLongExposure() const { return (m_capacity & CAPACITY_LONG_EXPOSURE) != 0; }
     bool hasGated() const { return (m_capacity & CAPACITY_GATED) != 0; }
     bool hasExtendedFPS() const { return (m_capacity & CAPACITY_EXTENDED_FPS) != 0; }
     bool hasTEC() const { return (m_capacity & CAPACITY_TEC) != 0; }
+    ///@}
 
     /// The USB device this descriptor opens (null until enumeration stores it).
+    ///@{
     const std::shared_ptr<UsbDevice>& usbDevice() const { return m_usbDevice; }
     void setUsbDevice(std::shared_ptr<UsbDevice> device) { m_usbDevice = std::move(device); }
+    ///@}
 
     /// By connector type, connector number, model id, serial number, flags.
     bool operator<(const XEVDeviceDescriptorUsb& other) const;

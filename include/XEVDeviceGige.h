@@ -104,6 +104,7 @@ public:
 
     /// The raw pending or applied value of a GenICam feature.
     uint32_t registryValue(const std::string& featureName, bool applied) const;
+    /// False once the camera is lost.
     bool isConnected() const { return m_connected.load(); }
     /// What the stream channel received since the device was opened.
     XEVGigeStreamStatistics streamStatistics() const;

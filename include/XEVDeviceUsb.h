@@ -54,6 +54,8 @@ class UsbDeviceHandle;
  */
 class XEVDeviceUsb : public XEVDevice {
 public:
+    /// Opens the camera of @p descriptor with @p configuration and a FIFO of
+    /// @p fifoSize frames. Applications open devices through XEVManager.
     XEVDeviceUsb(const XEVDeviceDescriptorUsb* descriptor,
                  const XEVModelConfiguration& configuration, long fifoSize);
     ~XEVDeviceUsb() override;
@@ -83,8 +85,11 @@ public:
     bool refreshFPS(double fps);
 
     /// The two register images, for diagnostics and tests.
+    ///@{
     std::vector<uint8_t> virtualRegistry() const;
     std::vector<uint8_t> appliedRegistry() const;
+    ///@}
+    /// False once the camera is lost.
     bool isConnected() const { return m_connected.load(); }
 
     void signalDeviceDisconnected() override;

@@ -43,8 +43,11 @@ public:
     /// Walks the labels in ascending byte-wise order.
     class EnumValueIterator : public PrivateValueIterator {
     public:
+        /// Position in the label map.
         using Position = std::map<std::string, double>::const_iterator;
+        /// Walks from @p position to @p end.
         EnumValueIterator(const XEVEnumParam* param, Position position, Position end);
+        /// A copy at the same position.
         EnumValueIterator(const EnumValueIterator& other) = default;
         using PrivateValueIterator::operator=;
         PrivateValueIterator* newCopy() const override;

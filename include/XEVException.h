@@ -25,10 +25,13 @@ public:
     /// Buffer size used by the device manager.
     static constexpr std::size_t ManagerBufferSize = 128;
 
+    /// An exception of @p severity whose what() is the severity's prefix
+    /// followed by @p message.
     XEVException(Severity severity, std::string message);
 
     /// The whole message, prefix included.
     const char* what() const noexcept override { return m_message.c_str(); }
+    /// How serious the condition is.
     Severity severity() const noexcept { return m_severity; }
 
     /// Formats into a buffer of @p bufferSize bytes (terminator included),
@@ -48,9 +51,11 @@ public:
 
     /// The same three with a text that is already formatted (never
     /// interpreted as a format, so it may hold '%').
+    ///@{
     [[noreturn]] static void throwError(const std::string& text);
     [[noreturn]] static void throwCriticalError(const std::string& text);
     [[noreturn]] static void throwWarning(const std::string& text);
+    ///@}
 
     /// The prefix of a severity, for example "Error : ".
     static const char* prefix(Severity severity) noexcept;

@@ -55,7 +55,9 @@ public:
     /// Walk over the (code, fine) pairs of a range table.
     class ExpoValueIterator : public PrivateValueIterator {
     public:
+        /// The walk of @p param over the pairs of @p ranges, from the first.
         ExpoValueIterator(const XEVExposureParam* param, std::shared_ptr<const ExpoRanges> ranges);
+        /// A copy at the same position.
         ExpoValueIterator(const ExpoValueIterator& other) = default;
         using PrivateValueIterator::operator=;
         PrivateValueIterator* newCopy() const override;

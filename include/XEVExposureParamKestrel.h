@@ -12,6 +12,7 @@ namespace XEVLibrary {
  */
 class XEVExposureParamKestrel : public XEVExposureParam {
 public:
+    /// An exposure time on a Kestrel table with these options.
     XEVExposureParamKestrel(bool gated, bool fineStep, bool longExposure, bool highGain,
                             bool linear, bool trigger);
     ~XEVExposureParamKestrel() override;
@@ -21,10 +22,12 @@ public:
                       bool trigger);
     /// Option switches of the installed table (ignored when the installed
     /// table is not an ExpoRangesKestrel).
+    ///@{
     void ModeChange(bool gated);
     void LinLogChange(bool linear);
     void GainChange(bool highGain);
     void TriggerChange(bool trigger);
+    ///@}
 
     /// The fixed text describing the ranges; @p indent is ignored.
     void manual(std::ostream& os, int indent) const override;

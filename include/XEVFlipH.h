@@ -15,6 +15,7 @@ namespace XEVToolBox {
  */
 class XEVFlipH : public XEVFilter {
 public:
+    /// Mirrors frames left to right; the filter's FIFO holds @p fifoSize frames.
     explicit XEVFlipH(unsigned int fifoSize);
 
     /// Mirrors one frame into its own FIFO.

@@ -15,6 +15,7 @@ namespace XEVToolBox {
  */
 class XEVFlipV : public XEVFilter {
 public:
+    /// Mirrors frames top to bottom; the filter's FIFO holds @p fifoSize frames.
     explicit XEVFlipV(unsigned int fifoSize);
 
     /// Mirrors one frame into its own FIFO.

@@ -99,17 +99,21 @@ public:
     XEVFilter& operator<<(XEVFilter& filter);
 
     /// Diagnostics and tests: the FIFO state, read under the producer lock.
+    ///@{
     unsigned int fifoSize() const { return m_fifoSize; }
     int64_t writeCounter() const;
     int64_t oldestFrameNumber() const;
     bool isRunning() const;
+    ///@}
     /// Bytes allocated per slot for the current format (0 before the first).
     std::size_t slotBufferSize() const;
     /// The current format: width, height, OpenCV type and flags.
+    ///@{
     int frameWidth() const;
     int frameHeight() const;
     int frameType() const;
     unsigned int frameFlags() const;
+    ///@}
 
 private:
     friend class XEVObserver;

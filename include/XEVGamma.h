@@ -20,6 +20,8 @@ namespace XEVToolBox {
  */
 class XEVGamma : public XEVFilter {
 public:
+    /// The curve of exponent @p gamma around threshold @p threshold (0..255);
+    /// the filter's FIFO holds @p fifoSize frames.
     XEVGamma(double gamma, int threshold, unsigned int fifoSize);
 
     /// Applies the curve to one frame into its own FIFO.
@@ -30,8 +32,11 @@ public:
     /// not 8-bit single-channel.
     bool process(const cv::Mat& frame, cv::Mat& out, const XEVFrameInfo& info);
 
+    ///@{
+    /// The exponent and the threshold given at construction.
     double gamma() const { return m_gamma; }
     int threshold() const { return m_threshold; }
+    ///@}
     /// The 256-entry table of the curve.
     const std::array<uint8_t, 256>& table() const { return m_table; }
 

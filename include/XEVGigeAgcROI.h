@@ -14,14 +14,17 @@ namespace Gige {
  */
 class AgcROI {
 public:
+    /// The region of mode @p mode.
     explicit AgcROI(const std::string& mode = "FULL_FRAME") : m_mode(mode) {}
     virtual ~AgcROI() = default;
 
+    /// The text written to "AgcRoiMode".
     const std::string& Mode() const { return m_mode; }
     /// A copy of its own class, for the controls that keep one.
     virtual std::unique_ptr<AgcROI> Clone() const { return std::make_unique<AgcROI>(*this); }
 
 protected:
+    /// The text written to "AgcRoiMode".
     std::string m_mode;
 };
 

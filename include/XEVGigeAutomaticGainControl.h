@@ -20,6 +20,8 @@ namespace Gige {
  */
 class AutomaticGainControl : public GainControl {
 public:
+    /// Keeps the number (@p thresholdOrCoeff), the smoothing method and the
+    /// region until Connect.
     AutomaticGainControl(float thresholdOrCoeff, const std::string& smoothingMethod,
                          const AgcROI& roi = AgcROI());
 
@@ -27,19 +29,26 @@ public:
     /// one, then "Auto" to "AgcMode".
     void Connect(XEVDeviceGige* device) override;
 
+    ///@{
+    /// The number: the threshold or the smoothing coefficient, by model.
     float MeanStdThresholdOrSmoothingCoeff() const;
     void SetMeanStdThresholdOrSmoothingCoeff(float value);
+    ///@}
     /// KestrelGigE: an XEVException. Curlew cameras: the camera's value.
     std::string SmoothingMethod() const;
     /// KestrelGigE: an XEVException. Curlew cameras write it; others keep it.
     void SetSmoothingMethod(const std::string& method);
     /// "AgcAutoGain" and "AgcAutoOffset", as the camera computes them now.
+    ///@{
     float Gain() const;
     float Offset() const;
+    ///@}
 
     /// Set by Connect: the camera takes a smoothing method / coefficient.
+    ///@{
     bool UsesSmoothingMethod() const { return m_usesSmoothingMethod; }
     bool UsesSmoothingCoefficient() const { return m_usesSmoothingCoefficient; }
+    ///@}
 
 private:
     std::string numberFeature() const;

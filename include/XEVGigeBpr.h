@@ -43,11 +43,15 @@ public:
     /// "BprActivate" 1 or 0.
     void Activate(bool active);
 
+    /// True while the replacement is on.
     bool Active() const { return m_active; }
     /// The camera's "BprBadPixelNumber" after the last Compute or Load.
     unsigned BadPixelNumber() const { return m_badPixels; }
+    ///@{
+    /// The detection method and threshold last set.
     DetectMethod Method() const { return m_method; }
     unsigned Threshold() const { return m_threshold; }
+    ///@}
 
 private:
     void run(const char* command);

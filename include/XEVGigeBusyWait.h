@@ -21,10 +21,16 @@ namespace Gige {
  */
 class BusyWait {
 public:
+    ///@{
+    /// The bound of a wait (default 30 s).
     static std::chrono::milliseconds timeout();
     static void setTimeout(std::chrono::milliseconds timeout);
+    ///@}
+    ///@{
+    /// The polling interval (default 20 ms).
     static std::chrono::milliseconds pollInterval();
     static void setPollInterval(std::chrono::milliseconds interval);
+    ///@}
 
     /// Waits one interval (the camera raises its flag meanwhile), then
     /// until @p busyFeature reads 0. @p operation names what the camera is

@@ -22,6 +22,7 @@ namespace Gige {
  */
 class Config {
 public:
+    /// Takes @p device; an XEVException when it is not a GigE device.
     explicit Config(XEVDevice* device);
 
     /// "CamSaveConfiguration".
@@ -31,6 +32,7 @@ public:
     /// "CamResetParameter", then the parameters read back.
     void Reset();
 
+    /// The busy register the operations wait on.
     const std::string& BusyFeature() const { return m_busyFeature; }
 
 private:

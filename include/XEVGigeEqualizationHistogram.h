@@ -13,16 +13,21 @@ namespace Gige {
  */
 class EqualizationHistogram : public InternalFilter {
 public:
+    /// Keeps the values until Connect.
     EqualizationHistogram(unsigned threshold, bool active)
         : m_threshold(threshold), m_active(active) {}
 
     /// Sends the switch (and, when on, the threshold first).
     void Connect(XEVDeviceGige* device) override;
 
+    ///@{
+    /// The threshold ("EqualThreshold").
     void SetThreshold(unsigned threshold);
     unsigned Threshold() const { return m_threshold; }
+    ///@}
     /// Switching on writes the threshold, then "On".
     void Activate(bool active);
+    /// True while the equalisation is on.
     bool Active() const { return m_active; }
 
 private:

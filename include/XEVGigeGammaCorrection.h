@@ -15,15 +15,22 @@ namespace Gige {
  */
 class GammaCorrection : public InternalFilter {
 public:
+    /// Keeps the values until Connect.
     GammaCorrection(float gamma, unsigned threshold) : m_gamma(gamma), m_threshold(threshold) {}
 
     /// Writes the gamma, then the threshold.
     void Connect(XEVDeviceGige* device) override;
 
+    ///@{
+    /// The gamma ("Gamma").
     void SetGamma(float gamma);
     float Gamma() const;
+    ///@}
+    ///@{
+    /// The threshold below which gamma does not apply.
     void SetThreshold(unsigned threshold);
     unsigned Threshold() const;
+    ///@}
 
 private:
     const char* thresholdFeature() const;

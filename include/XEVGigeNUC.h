@@ -37,7 +37,9 @@ public:
     /// Clears the camera's table and deactivates it.
     void Reset();
 
+    /// True while the correction is on.
     bool Active() const { return m_active; }
+    /// The current table index, or -1.
     int CurrentIndex() const { return m_currentIndex; }
     /// The register the control waits on.
     const std::string& BusyFeature() const { return m_busyFeature; }
@@ -50,11 +52,16 @@ protected:
     int checkedIndex(int index) const;
     /// Sends @p command (value 1) and waits until the camera is idle again.
     void run(const char* command);
+    /// Waits until the camera is idle after @p operation (BusyWait::untilIdle()).
     void WaitOperationDone(const char* operation);
 
+    /// The device, null until Connect.
     XEVDeviceGige* m_device = nullptr;
+    /// True while the correction is on.
     bool m_active = false;
+    /// The current table index, or -1.
     int m_currentIndex;
+    /// The busy register, chosen by model at Connect.
     std::string m_busyFeature = "NIOS_is_BUSY";
 };
 

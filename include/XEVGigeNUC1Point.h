@@ -11,6 +11,7 @@ namespace Gige {
  */
 class NUC1Point : public NUC {
 public:
+    /// @p index: the table Connect loads, or -1 for none.
     explicit NUC1Point(int index = -1) : NUC(index) {}
 
     /// Computes table @p index ("NucCompute1Pts") and activates it.

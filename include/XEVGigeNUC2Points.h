@@ -12,6 +12,7 @@ namespace Gige {
  */
 class NUC2Points : public NUC {
 public:
+    /// @p index: the table Connect loads, or -1 for none.
     explicit NUC2Points(int index = -1) : NUC(index) {}
 
     void Connect(XEVDeviceGige* device) override;

@@ -33,6 +33,7 @@ class Feature;
  */
 class XEVGigeParam : public XEVParam {
 public:
+    /// The parameter of @p feature, which must outlive it.
     explicit XEVGigeParam(const Feature* feature);
     ~XEVGigeParam() override;
 
@@ -51,6 +52,7 @@ public:
     /// "Int", "Float", "Enumeration", "String" or "Undefined" (commands).
     std::string ValueType() const override;
 
+    /// The feature of the camera's description.
     const Feature* feature() const { return m_feature; }
     /// The entry names of an enumeration, in order; empty for other kinds.
     const std::vector<std::string>& entryNames() const { return m_entryNames; }

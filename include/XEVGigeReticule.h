@@ -33,17 +33,23 @@ public:
     /// full constructor does.
     void Connect(XEVDeviceGige* device) override;
 
+    /// The centre ("RetCenterPosx", "RetCenterPosy").
     void SetPos(unsigned x, unsigned y);
+    /// The lengths ("RetLengthH", "RetLengthV").
     void SetLength(unsigned horizontal, unsigned vertical);
+    /// The thicknesses ("RetThickH", "RetThickV").
     void SetThickness(unsigned horizontal, unsigned vertical);
     /// HeronGigE before firmware 02.00 first gets 128 in "RetCrCbColor"
     /// (no chrominance).
     void SetColor(const Color& color);
+    /// "RetOn".
     void Activate(bool active);
     /// The camera's own defaults ("RetResetProperties"); the control's
     /// values go back to its defaults, without writing them.
     void Reset();
 
+    ///@{
+    /// The values last written (or the defaults).
     unsigned PosX() const { return m_posX; }
     unsigned PosY() const { return m_posY; }
     unsigned LengthH() const { return m_lengthH; }
@@ -52,6 +58,7 @@ public:
     unsigned ThicknessV() const { return m_thickV; }
     Color GetColor() const { return m_color; }
     bool Active() const { return m_active; }
+    ///@}
 
 private:
     void restoreDefaults();

@@ -22,6 +22,8 @@ namespace XEVToolBox {
  */
 class XEVImageOverlay : public XEVFilter {
 public:
+    /// Reads the picture @p imagePath, placed at (@p x, @p y) and blended with
+    /// weight @p alpha; the filter's FIFO holds @p fifoSize frames.
     XEVImageOverlay(const std::string& imagePath, int x, int y, double alpha,
                     unsigned int fifoSize);
     ~XEVImageOverlay() override;

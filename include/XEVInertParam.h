@@ -17,6 +17,7 @@ public:
     XEVInertParam(const char* name, double value, std::string text);
     ~XEVInertParam() override;
 
+    /// The constant every read gives.
     double constant() const { return m_value; }
 
     double regValToValue(uint8_t regVal) const override;
@@ -27,7 +28,9 @@ public:
     /// A walk of exactly one value, the bracketed text.
     class InertValueIterator : public PrivateValueIterator {
     public:
+        /// The one-value walk of @p param.
         explicit InertValueIterator(const XEVParam* param);
+        /// A copy at the same position.
         InertValueIterator(const InertValueIterator& other) = default;
         using PrivateValueIterator::operator=;
         PrivateValueIterator* newCopy() const override;

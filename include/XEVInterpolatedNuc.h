@@ -17,7 +17,7 @@ namespace XEVToolBox {
 /**
  * Non-uniformity correction whose tables follow the camera's exposure time.
  *
- * A calibration tree below <basePath>/NUC/ holds one directory per camera
+ * A calibration tree below `<basePath>/NUC/` holds one directory per camera
  * configuration (the NUC path a device announces, such as "40MHz/Lin/Low")
  * with text tables "NUCFactory_<exposure>.yml" measured at several exposure
  * times. The stage loads them all at construction (from binary caches below

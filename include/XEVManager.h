@@ -55,9 +55,13 @@ class XEVDeviceDescriptorUsb;
  */
 class XEVManager {
 public:
+    /// Enumerate USB cameras (default true).
     static bool useUsb;
+    /// Enumerate GigE cameras (default false).
     static bool useGige;
+    /// How long a GigE discovery lasts at most, in seconds (default 60).
     static int gigeDiscoveryTimeInSeconds;
+    /// GigE discovery ends early once this many cameras answered (default 1).
     static int numberGigeDevicesToDiscover;
     /// GigE cameras that broadcast cannot reach (on loopback, behind a
     /// router), asked directly in every discovery cycle: IPv4 addresses, to
@@ -86,6 +90,7 @@ public:
     /// wrote it (several threads may call it at once). It must not change
     /// the diagnostics settings.
     using DiagnosticsHandler = std::function<void(const std::string& line)>;
+    /// Sends the diagnostic lines to @p output (and drops a handler).
     static void setDiagnosticsOutput(DiagnosticsOutput output);
     /// Sends every diagnostic line to @p handler instead of an output; an
     /// empty handler goes back to the output.
@@ -100,6 +105,7 @@ public:
     /// Appends the descriptors of the GigE cameras found.
     void enumerateGige();
 
+    /// Number of cameras found by the last enumeration.
     unsigned int deviceCount();
     /// Descriptor @p n, still owned by the manager.
     XEVDeviceDescriptor* getDeviceDescriptor(unsigned int n);
@@ -109,9 +115,15 @@ public:
     /// Opens descriptor @p n; @p port is the GigE stream port (unused for USB)
     /// and @p fifoSize the FIFO size of the device (at least 3).
     XEVDevice* openDevice(unsigned int n, unsigned short port, long fifoSize);
+    /// Opens the first camera found. Errors as openDevice(), and when none was found.
     XEVDevice* openOneDevice(unsigned short port, long fifoSize);
+    /// Opens the camera whose serialNumberAsString() is @p serial; error when none is.
     XEVDevice* openDeviceBySerialNumber(const char* serial, unsigned short port, long fifoSize);
+    /// Opens the GigE camera of MAC address @p mac ("00:0c:0a:00:00:02", any case); error when none
+    /// is.
     XEVDevice* openDeviceByMacAddress(const char* mac, unsigned short port, long fifoSize);
+    /// Opens the GigE camera at IPv4 address @p ip; error for a malformed address or when none is
+    /// there.
     XEVDevice* openDeviceByIP(const char* ip, unsigned short port, long fifoSize);
 
     /// Tells the opened device of that camera that the camera is gone; its

@@ -36,8 +36,11 @@ public:
     /// and 8-bit single-channel input is stretched.
     bool process(const cv::Mat& frame, cv::Mat& out, const XEVFrameInfo& info);
 
+    ///@{
+    /// The stretch bounds given at construction.
     double low() const { return m_low; }
     double high() const { return m_high; }
+    ///@}
 
 private:
     double m_low;

@@ -31,9 +31,12 @@ class XEVDeviceDescriptor;
  */
 class XEVModelConfiguration {
 public:
+    ///@{
+    /// The parameters in list order, by name, and an iterator over the list.
     using ParamList = std::vector<XEVParam*>;
     using ParamMap = std::map<std::string, XEVParam*>;
     using const_iterator = ParamList::const_iterator;
+    ///@}
 
     /// Number of pixel-clock classes of the line-time table.
     static constexpr unsigned LineTimeCount = 9;
@@ -45,6 +48,7 @@ public:
                           unsigned height);
     /// Copies everything; the parameter pointers are shared, not cloned.
     XEVModelConfiguration(const XEVModelConfiguration& other);
+    /// Copies everything; the parameter pointers are shared, not cloned.
     XEVModelConfiguration& operator=(const XEVModelConfiguration& other);
     virtual ~XEVModelConfiguration();
 
@@ -52,8 +56,10 @@ public:
     /// parameter with its walked values.
     virtual std::string manual() const;
     /// The sensor size; devices may report it from the camera instead.
+    ///@{
     virtual uint32_t Width() const;
     virtual uint32_t Height() const;
+    ///@}
 
     /// Appends @p param and returns it. A name already present is a critical
     /// error "For Model(%s), param(%s) already exists." and nothing is added.
@@ -61,21 +67,30 @@ public:
     /// The parameter of exactly @p name, or null.
     XEVParam* getParam(const std::string& name) const;
     /// The parameters in the order they were added.
+    ///@{
     const_iterator begin() const { return m_params.begin(); }
     const_iterator end() const { return m_params.end(); }
+    ///@}
+    /// Number of parameters.
     std::size_t paramCount() const { return m_params.size(); }
 
+    /// The model id ("Kestrel" ...).
     std::string modelId() const { return m_modelId; }
+    /// The connector of the model: USB or GigE.
     ConnectorType connectorType() const { return m_connector; }
     /// Width() and Height() of the dynamic type, cut to 16 bits.
+    ///@{
     uint16_t width() const { return static_cast<uint16_t>(Width()); }
     uint16_t height() const { return static_cast<uint16_t>(Height()); }
+    ///@}
 
     /// Copies LineTimeCount values.
     void setLineTime(const double* times);
+    /// The LineTimeCount line times, one per pixel-clock class.
     const double* lineTime() const { return m_lineTimes; }
     /// Copies RegistrySize bytes.
     void setDefaultRegistry(const uint8_t* registry);
+    /// The RegistrySize bytes of the default registry.
     const uint8_t* defaultRegistry() const { return m_defaultRegistry; }
 
 private:

@@ -25,9 +25,13 @@ class XEVMultiRangeEnumParam : public XEVParam {
 public:
     /// One run of values: register firstReg + i means first + i x step.
     struct Range {
+        ///@{
+        /// The run's first and last values and the step between them.
         int32_t first;
         int32_t last;
         int32_t step;
+        ///@}
+        /// The register value of the run's first value.
         uint8_t firstReg;
 
         /// The last register value of the range.
@@ -42,8 +46,13 @@ public:
     /// critical error.
     void addRange(uint8_t firstReg, int first, int last, int step, const char* unit);
 
+    ///@{
+    /// Lowest and highest register values over every range (255 and 0 when
+    /// there is none).
     uint8_t lowestRegVal() const { return m_lowest; }
     uint8_t highestRegVal() const { return m_highest; }
+    ///@}
+    /// The ranges of every unit.
     const std::map<std::string, std::vector<Range>>& ranges() const { return m_ranges; }
 
     /// Reads a leading integer with std::stoi (which raises

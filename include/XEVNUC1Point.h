@@ -27,6 +27,9 @@ namespace XEVToolBox {
  */
 class XEVNUC1Point : public XEVFilter {
 public:
+    /// Reads the map file @p path for the window of @p width x @p height at
+    /// (@p offsetX, @p offsetY) on the sensor; the filter's FIFO holds
+    /// @p fifoSize frames.
     XEVNUC1Point(std::string path, int width, int height, int offsetX, int offsetY,
                  unsigned int fifoSize);
     /// Loads the dark map; runs on the reading thread each time it starts.

@@ -27,6 +27,9 @@ namespace XEVToolBox {
  */
 class XEVNUC2Points : public XEVFilter {
 public:
+    /// Reads the map file @p path for the window of @p width x @p height at
+    /// (@p offsetX, @p offsetY) on the sensor; the filter's FIFO holds
+    /// @p fifoSize frames.
     XEVNUC2Points(std::string path, int width, int height, int offsetX, int offsetY,
                   unsigned int fifoSize);
     /// Nothing to do: the maps are loaded at construction.
@@ -40,8 +43,11 @@ public:
     /// filter does not handle.
     bool process(const cv::Mat& frame, cv::Mat& out, const XEVFrameInfo& info);
 
+    ///@{
+    /// The dark and gain maps of the window, as last read.
     const cv::Mat& darkMap() const { return m_dark; }
     const cv::Mat& gainMap() const { return m_gain; }
+    ///@}
 
 private:
     std::string m_path;

@@ -28,6 +28,9 @@ namespace XEVToolBox {
  */
 class XEVNUCDoubleOnePoint : public XEVFilter {
 public:
+    /// Reads the map file @p path for the window of @p width x @p height at
+    /// (@p offsetX, @p offsetY) on the sensor; the filter's FIFO holds
+    /// @p fifoSize frames.
     XEVNUCDoubleOnePoint(std::string path, int width, int height, int offsetX, int offsetY,
                          unsigned int fifoSize);
 
@@ -39,8 +42,11 @@ public:
     /// filter does not handle.
     bool process(const cv::Mat& frame, cv::Mat& out, const XEVFrameInfo& info);
 
+    ///@{
+    /// The dark maps of odd and even frames, as last read.
     const cv::Mat& darkMapOdd() const { return m_darkOdd; }
     const cv::Mat& darkMapEven() const { return m_darkEven; }
+    ///@}
 
 private:
     std::string m_path;

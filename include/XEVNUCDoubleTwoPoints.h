@@ -28,6 +28,9 @@ namespace XEVToolBox {
  */
 class XEVNUCDoubleTwoPoints : public XEVFilter {
 public:
+    /// Reads the map file @p path for the window of @p width x @p height at
+    /// (@p offsetX, @p offsetY) on the sensor; the filter's FIFO holds
+    /// @p fifoSize frames.
     XEVNUCDoubleTwoPoints(std::string path, int width, int height, int offsetX, int offsetY,
                           unsigned int fifoSize);
 
@@ -39,10 +42,13 @@ public:
     /// filter does not handle.
     bool process(const cv::Mat& frame, cv::Mat& out, const XEVFrameInfo& info);
 
+    ///@{
+    /// The dark and gain maps of odd and even frames, as last read.
     const cv::Mat& darkMapOdd() const { return m_darkOdd; }
     const cv::Mat& darkMapEven() const { return m_darkEven; }
     const cv::Mat& gainMapOdd() const { return m_gainOdd; }
     const cv::Mat& gainMapEven() const { return m_gainEven; }
+    ///@}
 
 private:
     std::string m_path;

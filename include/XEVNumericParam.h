@@ -39,13 +39,22 @@ public:
     /// Appended to printed values.
     void setUnit(const std::string& unit);
 
+    ///@{
+    /// The accepted user range and the step between values.
     double userMin() const { return m_userMin; }
     double userMax() const { return m_userMax; }
     double userStep() const { return m_step; }
+    ///@}
+    /// The user value of register value 0.
     double offset() const { return m_offset; }
+    /// The unit appended to printed values.
     const std::string& unit() const { return m_unit; }
+    ///@{
+    /// The label of setSpecificLabel() and the value it stands for.
     const std::string& specificLabel() const { return m_specificLabel; }
     double specificValue() const { return m_specificValue; }
+    ///@}
+    /// Decimals printed: those of the offset or of the step, whichever has more.
     int depth() const { return m_depth; }
 
     double strValueToValue(const std::string& text) const override;

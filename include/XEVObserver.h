@@ -50,6 +50,7 @@ class XEVFrameProducer;
  */
 class XEVObserver {
 public:
+    /// The signal emitted once the done target is reached.
     using DoneSignal = boost::signals2::signal<void()>;
 
     XEVObserver();
@@ -97,6 +98,7 @@ public:
     void DisconnectFromObserverDoneSignal();
     /// Number of frames after which the done signal is emitted; 0: none.
     void setDoneTarget(uint32_t frames) { m_doneTarget.store(frames); }
+    /// The done target; 0: none.
     uint32_t doneTarget() const { return m_doneTarget.load(); }
 
     /// The error that ended the last reading thread, or null.

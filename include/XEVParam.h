@@ -33,6 +33,7 @@ public:
     public:
         /// A null @p param makes the end position (register value forced to 0).
         PrivateValueIterator(const XEVParam* param, uint8_t regVal);
+        /// A copy at the same position.
         PrivateValueIterator(const PrivateValueIterator& other) = default;
 
         /// Copies the register value and the parameter.
@@ -41,6 +42,7 @@ public:
         virtual PrivateValueIterator* newCopy() const;
         /// Same parameter and same register value.
         virtual bool operator==(const PrivateValueIterator& other) const;
+        /// Not operator==().
         virtual bool operator!=(const PrivateValueIterator& other) const;
         /// Next register value; past the field's mask, the end position.
         virtual PrivateValueIterator& operator++();
@@ -48,7 +50,9 @@ public:
         virtual std::string operator*() const;
         virtual ~PrivateValueIterator();
 
+        /// The register value at this position.
         uint8_t regVal() const { return m_regVal; }
+        /// The parameter walked; null at the end position.
         const XEVParam* param() const { return m_param; }
 
     protected:
@@ -58,7 +62,9 @@ public:
             m_regVal = 0;
         }
 
+        /// The register value at this position.
         uint8_t m_regVal;
+        /// The parameter walked; null at the end position.
         const XEVParam* m_param;
     };
 
@@ -72,16 +78,22 @@ public:
         ValueIterator(const XEVParam& param, bool begin);
         /// Takes ownership of @p iterator (may be null).
         explicit ValueIterator(PrivateValueIterator* iterator = nullptr);
+        ///@{
+        /// Copies clone the held iterator; moves take it over.
         ValueIterator(const ValueIterator& other);
         ValueIterator(ValueIterator&& other) noexcept;
         ValueIterator& operator=(const ValueIterator& other);
         ValueIterator& operator=(ValueIterator&& other) noexcept;
+        ///@}
         ~ValueIterator();
 
         /// Compares the held iterators; two empty handles are equal.
         bool operator==(const ValueIterator& other) const;
+        /// Not operator==().
         bool operator!=(const ValueIterator& other) const;
+        /// Moves to the next value (the end position after the last).
         ValueIterator& operator++();
+        /// Moves to the next value and returns the position before.
         ValueIterator operator++(int);
         /// The current string value; empty at the end or for an empty handle.
         std::string operator*() const;
@@ -90,14 +102,13 @@ public:
         PrivateValueIterator* m_iterator;
     };
 
-    /// Registry-backed field: @p size bits from bit @p shift of byte @p address.
-    /// Raises a critical error for size 0, an address above 15 or a field
-    /// crossing the byte, checked in that order.
     /// Walks the register values from a first to a last one (inclusive),
     /// each shown as the text of its user value; the walk of the linear kinds.
     class RangeValueIterator : public PrivateValueIterator {
     public:
+        /// The walk from @p first to @p last, starting at @p first.
         RangeValueIterator(const XEVParam* param, uint8_t first, uint8_t last);
+        /// A copy at the same position.
         RangeValueIterator(const RangeValueIterator& other) = default;
         using PrivateValueIterator::operator=;
         PrivateValueIterator* newCopy() const override;
@@ -108,6 +119,9 @@ public:
         uint8_t m_last;
     };
 
+    /// Registry-backed field: @p size bits from bit @p shift of byte @p address.
+    /// Raises a critical error for size 0, an address above 15 or a field
+    /// crossing the byte, checked in that order.
     XEVParam(const char* name, unsigned address, unsigned shift, unsigned size, bool inert);
     /// A parameter not backed by the registry (address, shift and size 0).
     XEVParam(const char* name, bool continuous, bool inert);
@@ -124,29 +138,52 @@ public:
     /// One line: the name, " :", padding to @p indent, then the walked values.
     virtual void manual(std::ostream& os, int indent) const;
     virtual ~XEVParam();
+    /// Parses a string value into a user value (the base reads a number).
     virtual double strValueToValue(const std::string& text) const;
+    /// The register value of user value @p value.
     virtual uint8_t valueToRegVal(double value) const;
+    /// The user value of register value @p regVal.
     virtual double regValToValue(uint8_t regVal) const;
+    /// The string value of user value @p value, as a user reads it.
     virtual std::string valueToStrValue(double value) const;
+    /// The user value held in @p registry, without the null check of value().
     virtual double ValueFromReg(const uint8_t* registry) const;
     /// New iterators owned by the caller.
+    ///@{
     virtual PrivateValueIterator* newBeginValueIterator() const;
     virtual PrivateValueIterator* newEndValueIterator() const;
+    ///@}
+    ///@{
+    /// Bounds, step and kind ("Numeric" for numbers) of the user values; what
+    /// minValue(), maxValue(), step() and valueType() return. The base gives 0
+    /// and an empty kind.
     virtual double MinValue() const;
     virtual double MaxValue() const;
     virtual double Step() const;
     virtual std::string ValueType() const;
+    ///@}
 
+    /// The parameter's name, as getters and setters take it.
     const std::string& name() const { return m_name; }
+    ///@{
+    /// The field in the registry: byte address, first bit and number of bits
+    /// (all 0 for a parameter not backed by the registry).
     unsigned regAddr() const { return m_address; }
     unsigned shift() const { return m_shift; }
     unsigned size() const { return m_size; }
+    ///@}
+    /// An inert parameter is listed but never written to the camera.
     bool isInert() const { return m_inert; }
+    /// A continuous parameter takes any value in its range, not only the walked ones.
     bool isContinuous() const { return m_continuous; }
+    ///@{
+    /// Smallest and largest user value, the step between values, and the kind
+    /// of value ("Numeric" for numbers, empty for texts only).
     double minValue() const { return MinValue(); }
     double maxValue() const { return MaxValue(); }
     double step() const { return Step(); }
     std::string valueType() const { return ValueType(); }
+    ///@}
 
     /// The user value held in @p registry (error for a null registry).
     double value(const uint8_t* registry) const;
@@ -162,8 +199,11 @@ public:
     /// @p text with the Latin-1 micro sign in UTF-8, for terminals and files.
     static std::string toUtf8(const std::string& text);
 
+    ///@{
+    /// Walk of the string values the parameter takes: for (auto text : *param).
     ValueIterator begin() const { return ValueIterator(*this, true); }
     ValueIterator end() const { return ValueIterator(*this, false); }
+    ///@}
 
 protected:
     /// The raw field of @p registry, unconverted.

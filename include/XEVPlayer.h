@@ -22,6 +22,8 @@ namespace XEVToolBox {
  */
 class XEVPlayer : public XEVObserver {
 public:
+    /// Opens a window titled @p windowName; raises an XEVException when no
+    /// display can be reached.
     explicit XEVPlayer(const char* windowName);
     ~XEVPlayer() override;
 
@@ -29,6 +31,7 @@ public:
 
     /// The window's number among all windows of the process.
     int windowNumber() const;
+    /// The window's title.
     const std::string& windowName() const;
 
 private:

@@ -41,8 +41,10 @@ public:
     void onStop() override;
 
     /// The frame size the video file is opened with.
+    ///@{
     int videoWidth() const;
     int videoHeight() const;
+    ///@}
 
 private:
     std::unique_ptr<cv::VideoWriter> m_writer;

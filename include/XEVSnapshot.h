@@ -12,7 +12,7 @@ namespace XEVToolBox {
 /**
  * Saves one frame to an image file each time snap() is called.
  *
- * A frame numbered n is written to <filePath>_<n, at least 4 digits><ext>,
+ * A frame numbered n is written to `<filePath>_<n, at least 4 digits><ext>`,
  * for example /tmp/shot_0007.jpg. The extension is one of ".jpeg", ".jpg",
  * ".bmp", ".png", ".tif" or ".tiff" (a leading dot is added and case is
  * ignored); JPEG files use the given quality, which the others ignore. PNG

@@ -31,7 +31,9 @@ public:
     /// Walks the register bytes 0, 1, 2, 3, 16, 17 ... 243.
     class TemperatureValueIterator : public PrivateValueIterator {
     public:
+        /// The walk of @p param from register byte @p first.
         TemperatureValueIterator(const XEVParam* param, uint8_t first);
+        /// A copy at the same position.
         TemperatureValueIterator(const TemperatureValueIterator& other) = default;
         using PrivateValueIterator::operator=;
         PrivateValueIterator* newCopy() const override;

@@ -23,6 +23,8 @@ public:
     /// The source of the calendar time; std::time by default.
     using Clock = std::function<std::time_t()>;
 
+    /// Draws with the bottom left at (@p x, @p y), at OpenCV font scale
+    /// @p fontScale; the filter's FIFO holds @p fifoSize frames.
     XEVTimestamp(int x, int y, double fontScale, unsigned int fifoSize);
 
     void onNewFrame(const cv::Mat& frame, const XEVFrameInfo& info) override;

@@ -12,6 +12,8 @@ packages=(
     libgtest-dev libgmock-dev libbenchmark-dev
     umockdev libumockdev-dev xvfb xauth libx11-dev
     aravis-tools-cli aravis-tools tshark iproute2
+    pybind11-dev python3-dev python3-numpy python3-pytest
+    doxygen dpkg-dev fakeroot lintian
 )
 
 missing=()

@@ -16,6 +16,8 @@ namespace Emulator {
  */
 class XEVCameralessDevice : public XEVDevice {
 public:
+    /// A device of model @p modelId with frames of @p width x @p height and a
+    /// FIFO of @p fifoSize frames.
     explicit XEVCameralessDevice(const std::string& modelId = "Cameraless", unsigned width = 640,
                                  unsigned height = 512, long fifoSize = 4);
 
@@ -24,7 +26,9 @@ public:
     bool announceNuc(std::string path, double exposure, double minExposure = 0.0);
 
     /// The frame rates the getters report.
+    ///@{
     double fpsValue = 0, minFpsValue = 0, maxFpsValue = 0;
+    ///@}
 
 protected:
     const XEVDeviceDescriptor* GetDeviceDescriptor() const override { return nullptr; }

@@ -18,25 +18,33 @@ std::string gigeModelName(GigeModel model);
 
 /// Where an emulated GigE camera listens and what it tells about itself.
 struct XEVGigeCameraConfig {
+    /// The model emulated: its sensor, description and functions.
     GigeModel model = GigeModel::HeronGigE;
     /// The camera's IPv4 address; its GVCP socket is bound to port 3956 of it.
     std::string address = "127.0.0.2";
+    ///@{
+    /// The subnet mask and gateway the camera reports.
     std::string subnetMask = "255.0.0.0";
     std::string gateway = "0.0.0.0";
+    ///@}
     /// Listen on every address of the host (port 3956) rather than on
-    /// @ref address alone, so that broadcast DISCOVERY and FORCEIP reach the
-    /// camera; the camera still reports @ref address as its own.
+    /// `address` alone, so that broadcast DISCOVERY and FORCEIP reach the
+    /// camera; the camera still reports `address` as its own.
     bool listenOnAllAddresses = false;
+    /// The MAC address the camera reports.
     std::array<uint8_t, 6> mac{{0x00, 0x0c, 0x0a, 0x00, 0x00, 0x02}};
     /// Device version text, "<major>.<minor>" with two digits each.
     std::string firmwareVersion = "02.01";
+    /// The serial number the camera reports.
     std::string serialNumber = "GE000001";
+    /// The user-defined name ("GevUserDefinedName"), empty by default.
     std::string userDefinedName;
     /// The maker's name; another one makes a camera the library leaves alone.
     std::string manufacturerName = "Xev-Sensor-Optical-Works";
     /// Largest IP packet the link carries: a test packet larger than this
     /// never arrives.
     unsigned mtu = 1500;
+    /// Seed of the synthetic scene the camera streams.
     uint32_t sceneSeed = 1;
     /// When above 0, the frame-rate ceiling the camera reports (MaxFPS),
     /// instead of the one its exposure and readout give: for benchmarks.
@@ -75,13 +83,16 @@ struct XEVGigeFaults {
     uint16_t status = 0;
     /// Stream packets dropped, sent twice, or held back and sent after the
     /// next one, each with this probability.
+    ///@{
     double dropRatio = 0;
     double duplicateRatio = 0;
     double reorderRatio = 0;
+    ///@}
     /// Payload packet ids dropped in every frame.
     std::vector<uint32_t> dropPacketIds;
     /// Sends each frame's trailer before its last payload packet.
     bool trailerBeforeLastPayload = false;
+    /// How the description file is served.
     XEVGigeDescriptionFault description = XEVGigeDescriptionFault::None;
     /// The busy registers never clear.
     bool busyForever = false;
@@ -89,9 +100,10 @@ struct XEVGigeFaults {
 
 /// A register or memory write the camera accepted, as its log keeps it.
 struct XEVGigeRegisterWrite {
-    /// The feature whose register starts at @ref address, or the address in
+    /// The feature whose register starts at `address`, or the address in
     /// hexadecimal ("0x0A00") when no feature has it.
     std::string feature;
+    /// The register address written.
     uint32_t address = 0;
     /// The 32-bit value (a memory write to a text feature: its first word).
     uint32_t value = 0;
@@ -102,16 +114,23 @@ struct XEVGigeRegisterWrite {
 /// Control channel and stream counters, for tests and for the tool's report.
 struct XEVGigeCameraCounters {
     uint64_t commands = 0; ///< GVCP commands received (valid or not)
+    ///@{
+    /// Commands of each kind received: DISCOVERY, READREG, WRITEREG, READMEM
+    /// and WRITEMEM.
     uint64_t discoveries = 0;
     uint64_t readRegisters = 0;
     uint64_t writeRegisters = 0;
     uint64_t readMemories = 0;
     uint64_t writeMemories = 0;
+    ///@}
     uint64_t heartbeats = 0; ///< READREG of the control privilege register by its controller
     uint64_t refused = 0;    ///< commands answered with an error status or dropped as malformed
+    ///@{
+    /// Frames, stream packets and test packets sent.
     uint64_t framesSent = 0;
     uint64_t packetsSent = 0;
     uint64_t testPackets = 0;
+    ///@}
 };
 
 /**
@@ -144,14 +163,19 @@ public:
     XEVGigeEmulatedCamera(const XEVGigeEmulatedCamera&) = delete;
     XEVGigeEmulatedCamera& operator=(const XEVGigeEmulatedCamera&) = delete;
 
+    /// The configuration the camera was made with.
     const XEVGigeCameraConfig& config() const;
     /// The camera's current IPv4 address (a FORCEIP changes it).
     std::string address() const;
     /// "00:0c:0a:..." as the camera reports it.
     std::string macAddress() const;
 
+    ///@{
+    /// The faults the camera commits, replaced as a whole; safe while it runs.
     void setFaults(const XEVGigeFaults& faults);
     XEVGigeFaults faults() const;
+    ///@}
+    /// The counters so far.
     XEVGigeCameraCounters counters() const;
 
     /// A 32-bit register as the camera holds it.
@@ -169,6 +193,7 @@ public:
     /// register, one per text), oldest first, since construction or the last
     /// clearRegisterWrites(). The log keeps at most 100000 entries.
     std::vector<XEVGigeRegisterWrite> registerWrites() const;
+    /// Empties the log of registerWrites().
     void clearRegisterWrites();
 
 private:

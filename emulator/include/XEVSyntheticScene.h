@@ -22,35 +22,52 @@ namespace Emulator {
  */
 class XEVSyntheticScene {
 public:
+    /// What the scene is made of; the defaults are a 640 x 512 sensor.
     struct Options {
+        ///@{
+        /// Frame size in pixels.
         int width = 640;
         int height = 512;
+        ///@}
+        /// Seed of everything random in the scene.
         uint32_t seed = 1;
         /// Mean and spread (one sigma) of the per-pixel offset, in DN.
+        ///@{
         double offsetMean = 1200.0;
         double offsetSpread = 60.0;
+        ///@}
         /// Spread (one sigma) of the per-pixel gain around 1.
         double gainSpread = 0.04;
         /// Share of dead and of hot pixels.
+        ///@{
         double deadFraction = 0.0005;
         double hotFraction = 0.0005;
+        ///@}
         /// Temporal noise (one sigma, DN) of each rendered frame; 0 for none.
         double temporalNoise = 0.0;
     };
 
+    /// Builds the scene and the sensor's fixed pattern from @p options.
     explicit XEVSyntheticScene(const Options& options);
 
+    ///@{
+    /// Frame size in pixels.
     int width() const { return m_options.width; }
     int height() const { return m_options.height; }
+    ///@}
 
     /// The ideal picture, 32-bit float DN, before the fixed pattern.
     const cv::Mat& radiance() const { return m_radiance; }
     /// Per-pixel offset (DN) and gain of the sensor, 32-bit float.
+    ///@{
     const cv::Mat& offsetMap() const { return m_offset; }
     const cv::Mat& gainMap() const { return m_gain; }
+    ///@}
     /// Positions of the dead and hot pixels.
+    ///@{
     const std::vector<cv::Point>& deadPixels() const { return m_dead; }
     const std::vector<cv::Point>& hotPixels() const { return m_hot; }
+    ///@}
 
     /// A raw frame (16-bit, 14 significant bits): offset + gain x radiance x
     /// @p exposure, with defects, temporal noise for @p frameIndex, clamped

@@ -34,11 +34,14 @@ enum class UsbLink { USB2, USB3 };
 
 /// Capability bits of the info line (word 53/54).
 namespace UsbCapacity {
+///@{
+/// One capability.
 constexpr uint16_t SoftTrigger = 1u << 2;
 constexpr uint16_t LongExposure = 1u << 3;
 constexpr uint16_t Gated = 1u << 5;
 constexpr uint16_t ExtendedFps = 1u << 9;
 constexpr uint16_t Tec = 1u << 10;
+///@}
 /// Set in every capacity word a camera sends.
 constexpr uint16_t Present = 1u << 15;
 } // namespace UsbCapacity
@@ -50,37 +53,47 @@ constexpr uint16_t Present = 1u << 15;
  */
 struct XEVUsbCameraConfig {
     // USB identity.
+    ///@{
+    /// USB identity: vendor id, product id and USB version of the device descriptor.
     uint16_t vendorId = 0x04B4;
     uint16_t productId = 0x00F1;
     uint16_t bcdUSB = 0x0300;
+    ///@}
     /// Product string descriptor: "FX3"/"USB3" select the new bridge.
     std::string productString = "FX3";
     /// Serial-number string descriptor: the bridge firmware "vAAA.BBB.CCC"
     /// (empty: the device has no serial string).
     std::string bridgeFirmware = "v002.001.010";
     // Info line identity.
+    ///@{
+    /// Info line identity: reference id (UsbModel) and sensor size.
     uint16_t referenceId = static_cast<uint16_t>(UsbModel::Heron);
     uint16_t sensorWidth = 640;
     uint16_t sensorHeight = 512;
+    ///@}
     /// Camera firmware: major << 6 | minor.
     uint16_t firmwareVersion = 0x0082;
+    /// Serial number of the info line.
     uint32_t serialNumber = 0x001234;
     /// Capability bits; UsbCapacity::Present is set in every real camera.
     uint16_t capacity = UsbCapacity::Present;
     /// Word 0 of the info line header (0x0555 or 0x0000).
     uint16_t infoLineWord0 = 0x0555;
     // Run-time state at power-on.
+    /// Raw temperature word of the info line at power-on.
     uint16_t rawTemperature = 400;
     /// 24-bit camera frame counter of the first frame; it counts up and
     /// wraps from 0xFFFFFF to 1 (0 never comes back) or, with
     /// counterWrapsToZero, to 0.
     uint32_t initialFrameCounter = 0;
+    /// Wrap the frame counter to 0 rather than to 1.
     bool counterWrapsToZero = false;
     /// Seed of the scene and of its fixed-pattern noise.
     uint32_t sceneSeed = 1;
 
     /// True for the new bridge (bulk endpoint 0x83, no line format).
     bool newBridge() const { return productString == "FX3" || productString == "USB3"; }
+    /// The bulk IN endpoint frames come from (0x83 new bridge, 0x82 old).
     uint8_t bulkEndpoint() const { return newBridge() ? 0x83 : 0x82; }
 
     /// The defaults of a catalog model on a link: USB 2.0 gives the old bridge
@@ -94,12 +107,17 @@ struct XEVUsbCameraConfig {
 
 /// One request seen by an emulated camera, for tests that check the bytes sent.
 struct XEVUsbCameraEvent {
+    /// The kinds of request: vendor or standard control, port reset, halt clearing.
     enum class Kind { Control, Reset, ClearHalt };
+    /// What kind of request it was.
     Kind kind = Kind::Control;
+    ///@{
+    /// The setup packet of a control request (0 for the other kinds).
     uint8_t requestType = 0;
     uint8_t request = 0;
     uint16_t value = 0;
     uint16_t index = 0;
+    ///@}
     /// Data stage of a host-to-device request; the endpoint for ClearHalt.
     std::vector<uint8_t> data;
     /// What the camera answered (byte count or UsbError code).
@@ -139,14 +157,17 @@ enum class XEVUsbPacing {
  */
 class XEVUsbEmulatedCamera {
 public:
+    /// A camera with @p config's identity and power-on state, not plugged yet.
     explicit XEVUsbEmulatedCamera(const XEVUsbCameraConfig& config);
     ~XEVUsbEmulatedCamera();
     XEVUsbEmulatedCamera(const XEVUsbEmulatedCamera&) = delete;
     XEVUsbEmulatedCamera& operator=(const XEVUsbEmulatedCamera&) = delete;
 
+    /// The configuration the camera was built with.
     const XEVUsbCameraConfig& config() const;
 
     // --- Scene and timing -------------------------------------------------
+    /// The raw temperature word the next info lines carry.
     void setRawTemperature(uint16_t raw);
     /// The 24-bit counter the next frame carries (wraps from 0xFFFFFF to 1).
     void setFrameCounter(uint32_t counter);
@@ -155,6 +176,7 @@ public:
     void setFlatField(uint16_t level);
     /// Back to the scene, whose brightness follows the exposure time.
     void clearFlatField();
+    /// How frames are paced (default: as the registers program).
     void setPacing(XEVUsbPacing pacing);
     /// Frame period in microseconds that the registers program now.
     double framePeriodMicroseconds() const;
@@ -167,6 +189,7 @@ public:
     /// The next @p count bulk reads fail with @p code (UsbError value). A
     /// time-out returns after min(read time-out, setTimeoutFaultDelay).
     void injectBulkErrors(unsigned count, int code);
+    /// Bounds how long an injected time-out takes.
     void setTimeoutFaultDelay(std::chrono::milliseconds delay);
     /// The next @p count bulk reads deliver only the first @p bytes of a frame.
     void injectShortReads(unsigned count, int bytes);
@@ -193,18 +216,26 @@ public:
     void injectBulkExceptions(unsigned count);
 
     // --- Observation --------------------------------------------------------
+    /// The 16 configuration registers as the camera holds them.
     std::array<uint8_t, 16> registers() const;
+    /// Register @p address (0..15).
     uint8_t registerValue(unsigned address) const;
+    /// True while the camera streams frames.
     bool isStreaming() const;
+    /// True while the camera is plugged.
     bool isPlugged() const;
     /// Last line format word (0xD4 or 0xD5) and whether it was for 8-bit pixels.
+    ///@{
     uint16_t lineFormatWord() const;
     bool lineFormatIs8Bit() const;
+    ///@}
     /// Frames delivered by bulk reads since construction.
     uint64_t deliveredFrames() const;
+    /// The 24-bit counter the next frame carries.
     uint32_t frameCounter() const;
     /// Requests seen (the last 4096), oldest first.
     std::vector<XEVUsbCameraEvent> events() const;
+    /// Empties the log of events().
     void clearEvents();
     /// Vendor control requests seen (events of kind Control with a vendor request type).
     std::vector<XEVUsbCameraEvent> vendorRequests() const;
@@ -218,10 +249,13 @@ public:
     /// after wakeReaders().
     int bulkRead(uint8_t endpoint, unsigned char* data, int length, int* transferred,
                  unsigned int timeoutMs, const std::atomic<bool>* cancel = nullptr);
+    /// Wakes the bulk reads waiting, so that they look at their cancel flag.
     void wakeReaders();
     /// Claims interface @p interfaceNumber for the host (the only one is 0).
     int claimInterface(int interfaceNumber);
+    /// A USB port reset, as the device sees it; 0 or a UsbError code.
     int resetDevice();
+    /// Clears the halt of @p endpoint; 0 or a UsbError code.
     int clearHalt(uint8_t endpoint);
     /// The device descriptor followed by the configuration descriptor (usbfs "descriptors").
     std::vector<uint8_t> descriptors() const;
@@ -258,7 +292,9 @@ public:
     void plug(const std::shared_ptr<XEVUsbEmulatedCamera>& camera);
     /// Unplugs: its transfers fail as for a vanished device, pending reads wake.
     void unplug(const std::shared_ptr<XEVUsbEmulatedCamera>& camera);
+    /// Unplugs every camera of the bus.
     void unplugAll();
+    /// The cameras plugged, in plug order.
     std::vector<std::shared_ptr<XEVUsbEmulatedCamera>> cameras() const;
 
 private:
