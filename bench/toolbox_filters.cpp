@@ -74,11 +74,17 @@ struct TempFile {
 };
 
 /// Writes the maps of a sensor of cols x rows and returns the file path.
+/// Dark values and gains of a plausible sensor, in matrices of the caller's
+/// size.
+void randomNucMaps(cv::Mat& dark, cv::Mat& gain) {
+    cv::randu(dark, 1500, 2500);
+    cv::randu(gain, 0.8, 1.2);
+}
+
 std::string nucFile(int cols, int rows) {
     const std::string path = tempPath("nuc-" + std::to_string(cols) + ".yml");
     cv::Mat dark(rows, cols, CV_16UC1), gain(rows, cols, CV_32FC1);
-    cv::randu(dark, 1500, 2500);
-    cv::randu(gain, 0.8, 1.2);
+    randomNucMaps(dark, gain);
     cv::FileStorage file(path, cv::FileStorage::WRITE);
     file << "NUCDark" << dark << "GainMap" << gain;
     return path;
@@ -208,8 +214,7 @@ void BM_NUC2Points_OpenCV(benchmark::State& state) {
     const int cols = int(state.range(0)), rows = int(state.range(1));
     const cv::Mat in = rawScene(cols, rows);
     cv::Mat dark(rows, cols, CV_16UC1), gain(rows, cols, CV_32FC1);
-    cv::randu(dark, 1500, 2500);
-    cv::randu(gain, 0.8, 1.2);
+    randomNucMaps(dark, gain);
     cv::Mat product(rows, cols, CV_32FC1), out(rows, cols, CV_16UC1);
     for (auto _ : state) {
         cv::subtract(in, dark, product, cv::noArray(), CV_32F);
@@ -232,8 +237,7 @@ struct TempTree {
             table.allocate();
             cv::Mat dark(rows, cols, CV_16UC1, table.set1.dark.data());
             cv::Mat gain(rows, cols, CV_32FC1, table.set1.gain.data());
-            cv::randu(dark, 1500, 2500);
-            cv::randu(gain, 0.8, 1.2);
+            randomNucMaps(dark, gain);
             std::filesystem::create_directories(base + "/NUC/bench");
             std::ofstream(base + "/NUC/bench/NUCFactory_" + std::to_string(exposure) + ".yml")
                 << detail::formatNucText(table);
@@ -263,8 +267,7 @@ void BM_InterpolatedNuc_OpenCV(benchmark::State& state) {
     const int cols = int(state.range(0)), rows = int(state.range(1));
     const cv::Mat in = rawScene(cols, rows);
     cv::Mat dark(rows, cols, CV_16UC1), gain(rows, cols, CV_32FC1);
-    cv::randu(dark, 1500, 2500);
-    cv::randu(gain, 0.8, 1.2);
+    randomNucMaps(dark, gain);
     cv::Mat product(rows, cols, CV_32FC1), out(rows, cols, CV_16UC1);
     for (auto _ : state) {
         cv::subtract(in, dark, product, cv::noArray(), CV_32F);
