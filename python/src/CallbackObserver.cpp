@@ -4,34 +4,28 @@
 #include "XEVDevice.h"
 #include "XEVException.h"
 
-#include <algorithm>
-#include <map>
-#include <vector>
-
 namespace py = pybind11;
 
 namespace XEVPython {
-namespace {
 
-/// The open callback observers of each device, so that the device's wait
-/// and stop raise what their callbacks raised.
-std::mutex s_registryLock;
-std::map<const XEVLibrary::XEVDevice*, std::vector<CallbackObserver*>>& registry() {
-    static std::map<const XEVLibrary::XEVDevice*, std::vector<CallbackObserver*>> observers;
-    return observers;
-}
-
-} // namespace
-
-CallbackObserver::CallbackObserver(XEVLibrary::XEVDevice& device, py::function callback, bool copy)
-    : m_device(&device), m_callback(std::move(callback)), m_copy(copy) {
-    std::lock_guard<std::mutex> guard(s_registryLock);
-    registry()[m_device].push_back(this);
+CallbackObserver::CallbackObserver(XEVLibrary::XEVDevice& device, py::function callback, bool copy,
+                                   const py::sequence& stages)
+    : DeviceConsumer(device), m_callback(std::move(callback)), m_copy(copy), m_chain(stages) {
+    try {
+        py::gil_scoped_release release;
+        m_chain.connect(device, *this);
+    } catch (...) {
+        m_closed = true;
+        unlist();
+        py::gil_scoped_release release;
+        m_chain.disconnect(*this);
+        throw;
+    }
 }
 
 CallbackObserver::~CallbackObserver() {
     try {
-        close();
+        shutDown();
     } catch (...) {
         // Destruction cannot raise; the device stays stopped either way.
     }
@@ -57,24 +51,15 @@ void CallbackObserver::onNewFrame(const cv::Mat& frame, const XEVLibrary::XEVFra
     }
 }
 
-void CallbackObserver::close() {
-    {
-        std::lock_guard<std::mutex> guard(s_registryLock);
-        auto found = registry().find(m_device);
-        if (found != registry().end()) {
-            auto& list = found->second;
-            list.erase(std::remove(list.begin(), list.end(), this), list.end());
-            if (list.empty())
-                registry().erase(found);
-        }
-    }
+void CallbackObserver::shutDown() {
+    unlist();
     if (m_closed)
         return;
     m_closed = true;
     py::gil_scoped_release release;
     if (source() != nullptr && m_device->isCapturing())
         m_device->stop();
-    disconnect();
+    m_chain.disconnect(*this);
 }
 
 void CallbackObserver::raisePending() {
@@ -89,16 +74,8 @@ void CallbackObserver::raisePending() {
     }
 }
 
-void CallbackObserver::raisePendingOf(const XEVLibrary::XEVDevice& device) {
-    std::vector<CallbackObserver*> observers;
-    {
-        std::lock_guard<std::mutex> guard(s_registryLock);
-        auto found = registry().find(&device);
-        if (found != registry().end())
-            observers = found->second;
-    }
-    for (CallbackObserver* observer : observers)
-        observer->raisePending();
+py::object CallbackObserver::self() {
+    return py::cast(this, py::return_value_policy::reference);
 }
 
 } // namespace XEVPython

@@ -1,6 +1,5 @@
 #include "FrameIterator.h"
 
-#include "CallbackObserver.h"
 #include "NumpyFrame.h"
 #include "XEVDevice.h"
 
@@ -8,26 +7,30 @@ namespace py = pybind11;
 
 namespace XEVPython {
 
-FrameIterator::FrameIterator(XEVLibrary::XEVDevice& device, long frames, std::size_t queueSize)
-    : m_device(&device), m_queue(std::make_unique<FrameQueue>(queueSize)), m_remaining(frames) {
-    py::gil_scoped_release release;
-    device << *m_queue;
+FrameIterator::FrameIterator(XEVLibrary::XEVDevice& device, long frames, std::size_t queueSize,
+                             const py::sequence& stages)
+    : DeviceConsumer(device), m_queue(std::make_unique<FrameQueue>(queueSize)), m_chain(stages),
+      m_remaining(frames) {
     try {
+        py::gil_scoped_release release;
+        m_chain.connect(device, *m_queue);
         if (frames > 0)
             device.captureNFrames(frames);
         else
             device.start();
     } catch (...) {
-        m_queue->close();
-        m_queue->disconnect();
         m_closed = true;
+        unlist();
+        m_queue->close();
+        py::gil_scoped_release release;
+        m_chain.disconnect(*m_queue);
         throw;
     }
 }
 
 FrameIterator::~FrameIterator() {
     try {
-        close();
+        shutDown(); // a callback's error stays with its observer
     } catch (...) {
         // Destruction cannot raise; the capture is stopped either way.
     }
@@ -69,6 +72,12 @@ py::tuple FrameIterator::next() {
 }
 
 void FrameIterator::close() {
+    shutDown();
+    DeviceConsumer::raisePendingOf(*m_device);
+}
+
+void FrameIterator::shutDown() {
+    unlist();
     if (m_closed)
         return;
     m_closed = true;
@@ -77,9 +86,12 @@ void FrameIterator::close() {
         py::gil_scoped_release release;
         if (m_device->isCapturing())
             m_device->stop();
-        m_queue->disconnect();
+        m_chain.disconnect(*m_queue);
     }
-    CallbackObserver::raisePendingOf(*m_device);
+}
+
+py::object FrameIterator::self() {
+    return py::cast(this, py::return_value_policy::reference);
 }
 
 } // namespace XEVPython

@@ -1,6 +1,8 @@
 #pragma once
 
+#include "DeviceConsumer.h"
 #include "FrameQueue.h"
+#include "StageChain.h"
 
 #include <pybind11/pybind11.h>
 
@@ -14,27 +16,31 @@ namespace XEVPython {
 
 /**
  * The Python iterator of `device.frames(n)`: connects a FrameQueue to the
- * device, starts the capture, and yields (frame, info) pairs, each frame a
- * numpy array that owns the one copy made of it. Ends after n frames (n 0:
- * until the capture ends); closing it, breaking out of the loop or
- * destroying it stops the capture.
+ * device through the stages of its chain, starts the capture, and yields (frame, info) pairs, each
+ * frame a numpy array that owns the one copy made of it. Ends after n frames (n 0: until the
+ * capture ends); closing it, breaking out of the loop or destroying it stops the capture.
  */
-class FrameIterator {
+class FrameIterator : public DeviceConsumer {
 public:
-    FrameIterator(XEVLibrary::XEVDevice& device, long frames, std::size_t queueSize);
+    /// Connects and starts at once; interpreter lock held.
+    FrameIterator(XEVLibrary::XEVDevice& device, long frames, std::size_t queueSize,
+                  const pybind11::sequence& stages);
     /// Interpreter lock held.
-    ~FrameIterator();
-    FrameIterator(const FrameIterator&) = delete;
-    FrameIterator& operator=(const FrameIterator&) = delete;
+    ~FrameIterator() override;
 
     /// The next (frame, info); raises StopIteration at the end.
     pybind11::tuple next();
     /// Stops the capture and disconnects; interpreter lock held.
+    void shutDown() override;
+    /// shutDown(), then raises what a callback observer of the device raised.
     void close();
 
+protected:
+    pybind11::object self() override;
+
 private:
-    XEVLibrary::XEVDevice* m_device;
     std::unique_ptr<FrameQueue> m_queue;
+    StageChain m_chain;
     long m_remaining;
     bool m_closed = false;
     int m_rows = 0, m_cols = 0, m_type = 0;
