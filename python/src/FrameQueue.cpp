@@ -10,13 +10,21 @@ FrameQueue::~FrameQueue() {
     disconnect();
 }
 
+void FrameQueue::startReading() {
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        m_stopping = false;
+    }
+    XEVLibrary::XEVObserver::startReading();
+}
+
 void FrameQueue::onNewFrame(const cv::Mat& frame, const XEVLibrary::XEVFrameInfo& info) {
     std::size_t tail;
     {
         std::unique_lock<std::mutex> lock(m_lock);
-        m_changed.wait(lock, [&] { return m_closed || m_count < m_ring.size(); });
-        if (m_closed)
-            return;
+        m_changed.wait(lock, [&] { return m_closed || m_stopping || m_count < m_ring.size(); });
+        if (m_count == m_ring.size() || m_closed)
+            return; // dropped: the capture is ending or nobody takes frames
         tail = (m_head + m_count) % m_ring.size();
     }
     // Only this thread writes the tail slot until it is published, so the
@@ -27,6 +35,15 @@ void FrameQueue::onNewFrame(const cv::Mat& frame, const XEVLibrary::XEVFrameInfo
     {
         std::lock_guard<std::mutex> guard(m_lock);
         ++m_count;
+    }
+    m_changed.notify_all();
+}
+
+void FrameQueue::stopReading(bool resetCounters) {
+    XEVLibrary::XEVObserver::stopReading(resetCounters);
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        m_stopping = true;
     }
     m_changed.notify_all();
 }

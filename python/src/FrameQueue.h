@@ -22,7 +22,9 @@ namespace XEVPython {
  * library's FIFO drop frames, as for any slow observer. The consumer swaps
  * a fresh buffer into the slot it takes, so the reading thread allocates
  * only while the first frames fill the ring. close() releases a waiting
- * reading thread for good: the capture can then be stopped.
+ * reading thread for good; a request to stop reading (the device's stop(),
+ * from any thread) releases it for the rest of the capture, so that a full
+ * ring never keeps a capture from ending.
  */
 class FrameQueue : public XEVLibrary::XEVObserver {
 public:
@@ -31,8 +33,10 @@ public:
     explicit FrameQueue(std::size_t capacity);
     ~FrameQueue() override;
 
+    void startReading() override;
     void onNewFrame(const cv::Mat& frame, const XEVLibrary::XEVFrameInfo& info) override;
     void onStop() override;
+    void stopReading(bool resetCounters) override;
 
     /// Takes the oldest frame into @p frame (whose buffer goes to the ring in
     /// exchange) and @p info; waits at most @p timeout for one.
@@ -52,6 +56,7 @@ private:
     std::size_t m_head = 0;
     std::size_t m_count = 0;
     bool m_closed = false;
+    bool m_stopping = false;
     bool m_ended = false;
 };
 

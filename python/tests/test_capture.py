@@ -2,6 +2,7 @@
 reference counts."""
 
 import gc
+import os
 import sys
 import threading
 import time
@@ -152,7 +153,9 @@ def test_no_leak_after_1000_frames(usb):
     frame_bytes = device.width * device.height * 2
     growth = rss_bytes() - rss
     # A frame leaked per frame would be 1000 frames; allocator slack is a few.
-    assert growth < 100 * frame_bytes, "resident memory grew by %d bytes" % growth
+    # (AddressSanitizer holds freed memory back on purpose.)
+    if os.environ.get("XEV_SANITIZER") != "address":
+        assert growth < 100 * frame_bytes, "resident memory grew by %d bytes" % growth
     assert sys.getrefcount(device) == frames_ref
 
     calls = []

@@ -103,3 +103,32 @@ def test_the_interpreter_ends_during_a_capture():
                           text=True, timeout=30)
     assert done.returncode == 0, done.stderr
     assert done.stdout == "capturing\n"
+
+
+def test_stopping_the_device_ends_an_iteration_nobody_reads():
+    # The iterator's queue is full and its reading thread waits for room:
+    # the device's own stop() still ends the capture.
+    script = textwrap.dedent("""
+        import time
+        import xevlibrary as xev
+        bus = xev.UsbEmulatedBus()
+        camera = bus.plug("Kestrel")
+        camera.set_fastest(True)
+        device = xev.Manager.instance().open(0)
+        frames = device.frames(queue_size=2)
+        next(frames)
+        delivered = camera.delivered_frames
+        deadline = time.monotonic() + 10
+        while camera.delivered_frames < delivered + 20 and time.monotonic() < deadline:
+            time.sleep(0.01)
+        device.stop()
+        left = sum(1 for _ in frames)
+        print("stopped", device.is_capturing, left, flush=True)
+        xev.Manager.destroy()
+        """)
+    env = dict(os.environ, XEV_LOG="quiet")
+    done = subprocess.run([sys.executable, "-c", script], env=env, capture_output=True,
+                          text=True, timeout=30)
+    assert done.returncode == 0, done.stderr
+    # The two frames the queue held, then the end of the iteration.
+    assert done.stdout == "stopped False 2\n"
