@@ -2,8 +2,14 @@
 
 #include <pybind11/pybind11.h>
 
+#include <memory>
+
 // The parts of the module `xevlibrary`, each adding its classes to it.
 namespace XEVPython {
+
+/// The holder of objects the manager owns: Python never deletes them.
+template <typename T>
+using Borrowed = std::unique_ptr<T, pybind11::nodelete>;
 
 /// FrameInfo, Device, its frame iterator and callback observer.
 void bindDevice(pybind11::module_& module);

@@ -25,9 +25,6 @@ using namespace XEVLibrary;
 namespace XEVPython {
 namespace {
 
-template <typename T>
-using Borrowed = std::unique_ptr<T, py::nodelete>;
-
 std::vector<std::string> paramNames(const XEVDevice& device) {
     if (auto* gige = dynamic_cast<const XEVDeviceGige*>(&device))
         return gige->ParamNames();
@@ -103,6 +100,9 @@ void bindConsumers(py::module_& m) {
             "__iter__", [](FrameIterator& it) -> FrameIterator& { return it; },
             py::return_value_policy::reference)
         .def("__next__", &FrameIterator::next)
+        .def_property_readonly("buffer_allocations", &FrameIterator::bufferAllocations,
+                               "Frame buffers allocated so far: a few, however long it runs, "
+                               "while Python drops the frames it is done with.")
         .def("close", &FrameIterator::close)
         .def(
             "__enter__", [](FrameIterator& it) -> FrameIterator& { return it; },

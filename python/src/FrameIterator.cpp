@@ -9,8 +9,8 @@ namespace XEVPython {
 
 FrameIterator::FrameIterator(XEVLibrary::XEVDevice& device, long frames, std::size_t queueSize,
                              const py::sequence& stages)
-    : DeviceConsumer(device), m_queue(std::make_unique<FrameQueue>(queueSize)), m_chain(stages),
-      m_remaining(frames) {
+    : DeviceConsumer(device), m_queue(std::make_unique<FrameQueue>(queueSize)),
+      m_buffers(BufferPool::create(queueSize + 2)), m_chain(stages), m_remaining(frames) {
     try {
         py::gil_scoped_release release;
         m_chain.connect(device, *m_queue);
@@ -39,11 +39,12 @@ FrameIterator::~FrameIterator() {
 py::tuple FrameIterator::next() {
     if (m_closed)
         throw py::stop_iteration();
-    // The buffer the ring gets in exchange for the frame taken, allocated
-    // here on the Python thread rather than on the reading thread.
+    // The buffer the ring gets in exchange for the frame taken: one that
+    // Python gave back, or one allocated here rather than on the reading
+    // thread.
     cv::Mat frame;
     if (m_rows > 0)
-        frame.create(m_rows, m_cols, m_type);
+        frame = m_buffers->take(m_rows, m_cols, m_type);
     XEVLibrary::XEVFrameInfo info;
     for (;;) {
         FrameQueue::Wait wait;
@@ -68,7 +69,7 @@ py::tuple FrameIterator::next() {
     m_type = frame.type();
     if (m_remaining > 0 && --m_remaining == 0)
         close();
-    return py::make_tuple(adoptFrame(std::move(frame)), info);
+    return py::make_tuple(m_buffers->lend(std::move(frame)), info);
 }
 
 void FrameIterator::close() {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "BufferPool.h"
 #include "DeviceConsumer.h"
 #include "FrameQueue.h"
 #include "StageChain.h"
@@ -16,9 +17,12 @@ namespace XEVPython {
 
 /**
  * The Python iterator of `device.frames(n)`: connects a FrameQueue to the
- * device through the stages of its chain, starts the capture, and yields (frame, info) pairs, each
- * frame a numpy array that owns the one copy made of it. Ends after n frames (n 0: until the
- * capture ends); closing it, breaking out of the loop or destroying it stops the capture.
+ * device through the stages of its chain, starts the capture, and yields
+ * (frame, info) pairs, each frame a numpy array over the one copy made of it.
+ * The arrays' buffers come back to a pool when Python frees them, and go to
+ * the queue's ring in exchange for the next frames. Ends after n frames (n 0:
+ * until the capture ends); closing it, breaking out of the loop or destroying
+ * it stops the capture.
  */
 class FrameIterator : public DeviceConsumer {
 public:
@@ -34,12 +38,15 @@ public:
     void shutDown() override;
     /// shutDown(), then raises what a callback observer of the device raised.
     void close();
+    /// Frame buffers allocated so far for the exchange with the ring.
+    std::size_t bufferAllocations() const { return m_buffers->allocations(); }
 
 protected:
     pybind11::object self() override;
 
 private:
     std::unique_ptr<FrameQueue> m_queue;
+    std::shared_ptr<BufferPool> m_buffers;
     StageChain m_chain;
     long m_remaining;
     bool m_closed = false;

@@ -19,8 +19,6 @@ using namespace XEVLibrary;
 namespace XEVPython {
 namespace {
 
-template <typename T>
-using Borrowed = std::unique_ptr<T, py::nodelete>;
 using Scope = ManagerObjects::Scope;
 
 /// A static setting of the manager as a Python class property.

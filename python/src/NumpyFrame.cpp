@@ -40,10 +40,14 @@ std::vector<py::ssize_t> stridesOf(const cv::Mat& image) {
 
 } // namespace
 
+py::array arrayOver(const cv::Mat& image, py::handle owner) {
+    return py::array(dtypeOf(image), shapeOf(image), stridesOf(image), image.data, owner);
+}
+
 py::array adoptFrame(cv::Mat&& image) {
     auto* owned = new cv::Mat(std::move(image));
     py::capsule owner(owned, [](void* p) { delete static_cast<cv::Mat*>(p); });
-    return py::array(dtypeOf(*owned), shapeOf(*owned), stridesOf(*owned), owned->data, owner);
+    return arrayOver(*owned, owner);
 }
 
 py::array viewFrame(const cv::Mat& image) {

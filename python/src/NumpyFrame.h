@@ -5,6 +5,9 @@
 
 namespace XEVPython {
 
+/// A numpy array over @p image's buffer, kept alive by @p owner (the array's
+/// base object).
+pybind11::array arrayOver(const cv::Mat& image, pybind11::handle owner);
 /// A numpy array that takes over @p image's buffer (no copy): uint16 or
 /// uint8, shape rows x columns, or rows x columns x 3 for colour frames.
 pybind11::array adoptFrame(cv::Mat&& image);

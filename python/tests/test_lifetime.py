@@ -78,9 +78,9 @@ def test_capture_for_a_duration(usb):
         assert device.wait_end_capture(5000)
         assert time.monotonic() - start >= 0.25
         assert not device.is_capturing
-    # The capture counts the frames of 300 ms: 30 from the camera, of which
-    # the observer may miss some while the capture starts, never more.
-    assert 20 <= len(numbers) <= 30
+    # The capture counts the frames of 300 ms: 30. A slow observer misses
+    # some (the FIFO drops them), but never sees more.
+    assert 0 < len(numbers) <= 30
     assert numbers == sorted(set(numbers))
 
 
